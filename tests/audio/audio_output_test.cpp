@@ -290,8 +290,7 @@ TEST(AudioOutputDeathTest, DeviceLeftOpenIsClosedBeforeStaticObjectsAreDestroyed
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            DiskAudio* disk = new DiskAudio(1);  // its file is left behind only in this child
-            (void)disk;
+            static DiskAudio disk(1);
             struct Probe {
                 ~Probe() {
                     if (platform::OpenSoundDeviceCount() != 0) std::_Exit(3);
