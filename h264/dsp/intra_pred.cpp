@@ -172,10 +172,14 @@ enum class ChromaAvail { kBoth, kLeft, kTop };
 
 template <ChromaAvail A>
 void PredChromaDc(uint8_t* dst, ptrdiff_t stride) {
+  // The sums come from the macroblock's neighbours (row -1, column -1), all taken before the
+  // first block is written.
+  const int tops[2] = {SumTop(dst, stride, 4), SumTop(dst + 4, stride, 4)};
+  const int lefts[2] = {SumLeft(dst, stride, 4), SumLeft(dst + 4 * stride, stride, 4)};
   for (int by = 0; by < 2; ++by) {
     for (int bx = 0; bx < 2; ++bx) {
       uint8_t* blk = dst + 4 * by * stride + 4 * bx;
-      const int top = SumTop(blk, stride, 4), left = SumLeft(blk, stride, 4);
+      const int top = tops[bx], left = lefts[by];
       int value;
       if (A == ChromaAvail::kLeft) {
         value = (left + 2) >> 2;
