@@ -1,0 +1,4 @@
+# kestrel_test_recording: writes ".H64" recordings for tests and benchmarks.
+add_library(kestrel_test_recording STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/recording_writer.cpp)
+target_link_libraries(kestrel_test_recording PUBLIC kestrel)
