@@ -27,12 +27,13 @@ void AudioOutput::set_device_id(uint32_t deviceId) {
 }
 
 bool AudioOutput::audio_open(const platform::PcmFormat* format, uint32_t divisor) {
-    std::lock_guard guard(deviceAndSectionsLock_);
+    std::unique_lock guard(deviceAndSectionsLock_);
     if (device_) {
         ResetLocked();
-        device_.reset();
+        auto closing = std::move(device_);
         openError_ = "the sound device was already open; it has been closed";
-        return false;
+        guard.unlock();
+        return false;  // the old device closes here, after the unlock
     }
     if (!format || divisor == 0) {
         openError_ = format ? "no chunk length (divisor 0)" : "no PCM format";
@@ -135,11 +136,16 @@ void AudioOutput::audio_close() {
         }
         std::this_thread::sleep_for(milliseconds(40));
     }
-    std::lock_guard guard(deviceAndSectionsLock_);
-    ResetLocked();
-    device_.reset();
-    chunkLength_ = 0;  // later writes fail at once instead of filling sections
-    closing_ = false;
+    std::unique_ptr<platform::SoundDevice> closing;
+    {
+        std::lock_guard guard(deviceAndSectionsLock_);
+        ResetLocked();  // nothing stays queued on the device being closed
+        closing = std::move(device_);
+        chunkLength_ = 0;  // later writes fail at once instead of filling sections
+        closing_ = false;
+    }
+    // Closing joins the device's thread (up to one device buffer): writers need not wait for it.
+    closing.reset();
 }
 
 void AudioOutput::audio_set_volume(uint32_t volume) {

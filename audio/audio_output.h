@@ -27,9 +27,11 @@
 //   kxCloseFile on the sound port: out.audio_reset().
 //
 // Thread safety: every operation may be called from any thread at any time, concurrently with
-// the others. Device work (open, queue, reset, close, volume) happens under one lock, so a
-// write racing with audio_close or audio_reset either lands before it or finds the device
-// closed and is dropped. The device's buffer-done callback takes no lock (atomics only).
+// the others. Device work (open, queue, reset, volume, and taking the device out of use) happens
+// under one lock, so a write racing with audio_close or audio_reset either lands before it or
+// finds the device gone and fails; the device is then closed outside the lock, with nothing
+// queued on it, so a writer never waits for the device's thread to end. The device's
+// buffer-done callback takes no lock (atomics only).
 // Lock order: audioLock (engine) before this object's lock; the device's own lock last.
 #pragma once
 
@@ -56,7 +58,7 @@ public:
     static constexpr uint32_t kSectionBytes = 32000;
     static constexpr uint32_t kChunksPerSection = 4;
     static constexpr uint32_t kMaxChunkLength = kSectionBytes / kChunksPerSection;
-    static constexpr uint32_t kCloseWaitSlackMs = 500;
+    static constexpr uint32_t kCloseWaitSlackMs = 1000;  // device latency and scheduling
 
     struct Counters {
         uint64_t chunksWritten = 0;   // copied into a section
