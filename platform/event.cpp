@@ -36,6 +36,17 @@ bool Event::Wait(uint32_t timeoutMs) {
     const uint64_t pulsesAtStart = pulses_;
     auto released = [&] { return signalled_ || pulses_ != pulsesAtStart || pulseTickets_ > 0; };
     bool woke;
+    if (timeoutMs == 0) {
+        // A poll never sleeps (a condition wait with an expired time-out may still schedule).
+        if (!signalled_ && pulseTickets_ == 0) return false;
+        if (mode_ == Mode::AutoReset) {
+            if (signalled_)
+                signalled_ = false;
+            else
+                --pulseTickets_;
+        }
+        return true;
+    }
     ++waiters_;
     if (timeoutMs == kWaitForever) {
         changed_.wait(hold, released);
