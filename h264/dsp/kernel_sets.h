@@ -13,6 +13,12 @@ void InitInterPortable(KernelTable& t);
 void InitDeblockPortable(KernelTable& t);
 void InitDeinterlacePortable(KernelTable& t);
 
+void InitTransformSse2(KernelTable& t);
+void InitIntraSse2(KernelTable& t);
+void InitInterSse2(KernelTable& t);
+void InitDeblockSse2(KernelTable& t);
+void InitDeinterlaceSse2(KernelTable& t);
+
 // The SIMD sets, each overriding the slots it specialises.
 void InitSse2Sets(KernelTable& t);
 void InitAvx2Sets(KernelTable& t);
