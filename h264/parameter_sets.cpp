@@ -42,7 +42,8 @@ uint32_t DpbSizeFrames(uint32_t level_idc, uint32_t frame_bytes, uint32_t buffer
     uint32_t max_dpb = MaxDpbBytes(level_idc);
     uint32_t size = max_dpb ? std::min<uint32_t>(max_dpb / frame_bytes, 16) : 16;
     size = std::min(size, 2 * buffer_count);
-    return std::max(size, num_ref_frames);
+    // At least one frame, or a stream at too low a level could store no reference at all.
+    return std::max({size, num_ref_frames, 1u});
 }
 
 uint32_t ParseSps(BitReader& br, const SpsLimits& limits, Sps* s) {
