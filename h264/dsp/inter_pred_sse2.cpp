@@ -116,41 +116,18 @@ void LumaMc(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* src, ptrdiff_t sr
       const __m128i bs = Round<W>(TapsH<W>(src + (YF == 3) * src_stride));
       StoreBytes<W>(dst, _mm_avg_epu8(hm, bs));
     }
-  } else if constexpr (XF == 2) {  // f, j, q: horizontal intermediates first, j down the columns
+  } else {  // f, j, q, i, k: j from the horizontal intermediates, down the columns
     Wide<W> b1[21];
     for (int r = 0; r < height + 5; ++r) b1[r] = TapsH<W>(src + (r - 2) * src_stride);
+    Column<W> col(src + (XF == 3), src_stride);  // h or m, for i and k
     for (int y = 0; y < height; ++y, dst += dst_stride) {
       Wide<W> j;
       for (int n = 0; n < Wide<W>::kN; ++n)
         j.v[n] = CentreTaps(b1[y].v[n], b1[y + 1].v[n], b1[y + 2].v[n], b1[y + 3].v[n], b1[y + 4].v[n], b1[y + 5].v[n]);
       __m128i out = Pack<W>(j);
-      if constexpr (YF != 2) out = _mm_avg_epu8(out, Round<W>(b1[y + 2 + (YF == 3)]));
+      if constexpr (XF == 2 && YF != 2) out = _mm_avg_epu8(out, Round<W>(b1[y + 2 + (YF == 3)]));  // f, q
+      if constexpr (XF != 2) out = _mm_avg_epu8(out, Round<W>(col.Step()));                        // i, k
       StoreBytes<W>(dst, out);
-    }
-  } else {  // i, k: vertical intermediates first, j along the row
-    constexpr int kCols = W + 5;
-    alignas(16) int16_t v1[32] = {};
-    for (int y = 0; y < height; ++y, src += src_stride, dst += dst_stride) {
-      // columns -2 .. W+2 in chunks of eight; the last chunk ends exactly at W+2
-      for (int c = 0;; c += 8) {
-        const int start = c + 8 <= kCols ? c : kCols - 8;
-        const uint8_t* p = src - 2 + start;
-        const ptrdiff_t s = src_stride;
-        const __m128i t = Tap6(WidenLo(Load64(p - 2 * s)), WidenLo(Load64(p - s)), WidenLo(Load64(p)),
-                               WidenLo(Load64(p + s)), WidenLo(Load64(p + 2 * s)), WidenLo(Load64(p + 3 * s)));
-        Store128(v1 + start, t);
-        if (start + 8 >= kCols) break;
-      }
-      Wide<W> out16;
-      for (int n = 0; n < Wide<W>::kN; ++n) {
-        const int16_t* v = v1 + 8 * n;
-        const __m128i j = CentreTaps(Load128(v), Load128(v + 1), Load128(v + 2), Load128(v + 3), Load128(v + 4), Load128(v + 5));
-        const __m128i hm = Load128(v + 2 + (XF == 3));
-        const __m128i hm8 = _mm_srai_epi16(_mm_add_epi16(hm, _mm_set1_epi16(16)), 5);
-        // (j + clip(h) + 1) >> 1 in 16 bits; j is already clipped
-        out16.v[n] = _mm_avg_epu16(j, Clamp16(hm8, _mm_setzero_si128(), _mm_set1_epi16(255)));
-      }
-      StoreBytes<W>(dst, Pack<W>(out16));
     }
   }
 }

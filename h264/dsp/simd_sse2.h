@@ -69,21 +69,17 @@ inline __m128i RoundTaps(__m128i lo, __m128i hi) {
   const __m128i r = _mm_set1_epi16(16);
   return _mm_packus_epi16(_mm_srai_epi16(_mm_add_epi16(lo, r), 5), _mm_srai_epi16(_mm_add_epi16(hi, r), 5));
 }
-// The 6-tap on unrounded 16-bit intermediates, for the centre sample j:
-// Clip1((s1 - 5 s2 + 20 s3 + 512) >> 10) with s1 = a + f, s2 = b + e, s3 = c + d, in 32 bits.
-// Returns 8 results as 16-bit lanes (already clipped to 0..255).
+// The centre sample j from six unrounded 16-bit intermediates a..f (rows or columns -2..3):
+// (s1 - 5 s2 + 20 s3 + 512) >> 10 with s1 = a + f, s2 = b + e, s3 = c + d, in 16-bit lanes as
+// ((((s1 - s2) >> 2) - s2 + s3) >> 2) + s3 + 32) >> 6. The nested floors compose exactly; the
+// one sum that can leave 16 bits (by at most 1.2 percent, for extreme inputs) saturates, and in
+// exactly those cases the result clips to 0 or 255 either way. Returns 16-bit lanes, to be
+// packed with unsigned saturation (the final Clip1).
 inline __m128i CentreTaps(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i f) {
   const __m128i s1 = _mm_add_epi16(a, f), s2 = _mm_add_epi16(b, e), s3 = _mm_add_epi16(c, d);
-  const __m128i w = _mm_set1_epi32((20 & 0xFFFF) | (-5 << 16));
-  const __m128i one = _mm_set1_epi32(1);
-  const __m128i round = _mm_set1_epi32(512);
-  const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(s3, s2), w),
-                                   _mm_madd_epi16(_mm_unpacklo_epi16(s1, _mm_setzero_si128()), one));
-  const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(s3, s2), w),
-                                   _mm_madd_epi16(_mm_unpackhi_epi16(s1, _mm_setzero_si128()), one));
-  const __m128i v = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, round), 10),
-                                    _mm_srai_epi32(_mm_add_epi32(hi, round), 10));
-  return Clamp16(v, _mm_setzero_si128(), _mm_set1_epi16(255));
+  const __m128i x = _mm_adds_epi16(_mm_srai_epi16(_mm_sub_epi16(s1, s2), 2), _mm_sub_epi16(s3, s2));
+  const __m128i y = _mm_add_epi16(_mm_srai_epi16(x, 2), s3);
+  return _mm_srai_epi16(_mm_add_epi16(y, _mm_set1_epi16(32)), 6);
 }
 
 }  // namespace kestrel::h264::dsp::sse2

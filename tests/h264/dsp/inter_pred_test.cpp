@@ -86,6 +86,35 @@ TEST_P(Inter, LumaEveryPhaseWidthAndHeight) {
   }
 }
 
+// The centre sample's 6-tap of 6-taps at its extremes: rows alternating between the patterns
+// that drive the horizontal intermediate to its maximum (255 0 255 255 0 255 -> 10710) and its
+// minimum (0 255 0 0 255 0 -> -2550), placed so that the second filter peaks too.
+TEST_P(Inter, CentreSampleAtTheExtremes) {
+  constexpr int kMax[6] = {255, 0, 255, 255, 0, 255}, kMin[6] = {0, 255, 0, 0, 255, 0};
+  for (bool positive : {true, false}) {
+    for (bool by_rows : {true, false}) {
+      Reference r(24);
+      // the pattern of the outer filter, over rows (or columns) -2..3 of the block
+      const bool row_high[6] = {true, false, true, true, false, true};
+      for (int y = -3; y < 23; ++y)
+        for (int x = -3; x < 21; ++x) {
+          const int outer = by_rows ? y : x, inner = by_rows ? x : y;
+          const bool high = row_high[((outer + 2) % 6 + 6) % 6] == positive;
+          const int* pat = high ? kMax : kMin;
+          r.s[r.origin + y * r.stride + x] = static_cast<uint8_t>(pat[((inner + 2) % 6 + 6) % 6]);
+        }
+      for (int phase : {6, 9, 10, 11, 14}) {  // i, f, j, q, k
+        uint8_t dst[16 * 16];
+        k().luma_mc[kW16][phase](dst, 16, r.g(), 24, 16);
+        for (int y = 0; y < 16; ++y)
+          for (int x = 0; x < 16; ++x)
+            ASSERT_EQ(dst[16 * y + x], TextbookLuma(r, x, y, phase / 4, phase % 4))
+                << "phase " << phase << " positive " << positive << " rows " << by_rows << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST_P(Inter, ChromaEveryFractionWidthAndHeight) {
   for (int kind = 0; kind < 4; ++kind) {
     Reference r(32);
