@@ -20,7 +20,7 @@ jobs=${KESTREL_JOBS:-$(nproc 2>/dev/null || echo 2)}
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libxvidcore-dev
+  libxvidcore-dev zlib1g-dev
   libsdl2-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libgl-dev libegl-dev

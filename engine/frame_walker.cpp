@@ -32,7 +32,6 @@ FrameWalker::Step FrameWalker::Next() {
         }
         const PacketHeader h = PacketHeader::From(p.video.Head());
         const uint32_t length = h.PayloadLength();
-        const uint8_t* payload = p.video.Head() + kHeaderBytes;
         auto consume = [&] {
             p.video.readPos += kHeaderBytes + length;
             p.video.bytes -= kHeaderBytes + length;
@@ -44,6 +43,8 @@ FrameWalker::Step FrameWalker::Next() {
         }
         p.pacing.waitKeyFrame = false;
         if (!CheckPictureSize(port_, h)) return Step::Failed;
+        // Only now: a size change moves the queued bytes into a new buffer.
+        const uint8_t* payload = p.video.Head() + kHeaderBytes;
         const uint32_t produced = DecodeVideoPacket(port_, payload, length);
         consume();
         ++packets_;

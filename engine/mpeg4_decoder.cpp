@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace kestrel::engine {
 
@@ -18,26 +19,30 @@ void InitMpeg4Library() {
 
 namespace {
 
-// xvidcore learns the picture size from the stream's VOL header and would write a picture of that
-// size, at the stride it is given, into a buffer whose size it never knows. The adapter asks for
-// the decoder's own planes instead and copies at most the port's picture out of them, so a stream
-// that is larger than its recording claims cannot write past the picture buffer, and a smaller one
-// lands in the port's plane layout.
+// Largest coded picture the adapter accepts from a stream's VOL header.
+constexpr uint32_t kMaxStreamSide = 2048;
+
+// xvidcore learns the picture size from the stream's VOL header and writes a picture of that
+// size, at the stride it is given, into a buffer whose size it never knows. The adapter passes a
+// stats record, so that a payload carrying a VOL returns its size before the picture is decoded,
+// and then lets the library write straight into the port's picture only when the stream's size
+// is the port's; any other size is decoded into a buffer of the stream's size and at most the
+// port's picture is copied out of it, so nothing is written past the picture buffer and the
+// picture keeps the port's plane layout.
 class Mpeg4Decoder final : public VideoDecoder {
 public:
     explicit Mpeg4Decoder(void* handle) : handle_(handle) {
         std::memset(&frame_, 0, sizeof frame_);
         frame_.version = XVID_VERSION;
         frame_.general = XVID_LOWDELAY;
-        frame_.output.csp = XVID_CSP_INTERNAL;
+        frame_.output.csp = XVID_CSP_YV12;
     }
     ~Mpeg4Decoder() override {
         if (handle_ != nullptr) xvid_decore(handle_, XVID_DEC_DESTROY, nullptr, nullptr);
     }
 
     uint32_t Decode(const DecodeRequest& r) override {
-        const bool quality = !r.fast;
-        if (quality) {
+        if (!r.fast) {
             frame_.general |= XVID_DEBLOCKY;
             if (r.playThreadCount == 1) frame_.general |= XVID_DEBLOCKUV;
         } else {
@@ -45,22 +50,25 @@ public:
         }
         auto* data = const_cast<uint8_t*>(r.payload.data());
         int remaining = static_cast<int>(std::min<size_t>(r.payload.size(), 0x7FFFFFFF));
-        // A payload may carry a VOL header before its picture: with a stats record the library
-        // stops after the VOL and reports its size, then the next call decodes the picture.
+        // At most a VOL and then the picture; a few passes more cover stray headers.
         for (int pass = 0; pass < 4 && remaining > 0; ++pass) {
+            const bool direct = streamWidth_ == r.width && streamHeight_ == r.height &&
+                                r.picture.size() >= size_t{r.width} * r.height * 3 / 2;
+            const bool bounded = !direct && !scratch_.empty();
             frame_.bitstream = data;
             frame_.length = remaining;
-            frame_.output.csp = XVID_CSP_INTERNAL;
+            frame_.output.csp = direct || bounded ? XVID_CSP_YV12 : XVID_CSP_NULL;
+            frame_.output.plane[0] = direct ? r.picture.data() : bounded ? scratch_.data() : nullptr;
+            frame_.output.stride[0] = static_cast<int>(direct ? r.width : streamWidth_);
             xvid_dec_stats_t stats;
             std::memset(&stats, 0, sizeof stats);
             stats.version = XVID_VERSION;
             const int used = xvid_decore(handle_, XVID_DEC_DECODE, &frame_, &stats);
             if (used < 0) break;
             if (stats.type == XVID_TYPE_VOL) {
-                streamWidth_ = static_cast<uint32_t>(std::max(stats.data.vol.width, 0));
-                streamHeight_ = static_cast<uint32_t>(std::max(stats.data.vol.height, 0));
+                NewStreamSize(stats.data.vol.width, stats.data.vol.height, r);
             } else if (stats.type > 0) {
-                CopyPicture(r);
+                if (bounded) CopyBounded(r);
                 break;
             }
             if (used == 0) break;
@@ -72,27 +80,41 @@ public:
     }
 
 private:
-    void CopyPicture(const DecodeRequest& r) {
+    void NewStreamSize(int width, int height, const DecodeRequest& r) {
+        streamWidth_ = static_cast<uint32_t>(std::clamp(width, 0, int(kMaxStreamSide)));
+        streamHeight_ = static_cast<uint32_t>(std::clamp(height, 0, int(kMaxStreamSide)));
+        if (streamWidth_ == r.width && streamHeight_ == r.height) {
+            scratch_.clear();
+            scratch_.shrink_to_fit();
+        } else if (uint32_t(width) == streamWidth_ && uint32_t(height) == streamHeight_) {
+            scratch_.assign(size_t{streamWidth_} * streamHeight_ * 3 / 2, 0x80);
+        } else {
+            scratch_.clear();  // beyond any recorder's size: decode without output
+        }
+    }
+
+    // The stream's YV12 picture (rows of the stream's width) into the port's layout, clipped.
+    void CopyBounded(const DecodeRequest& r) {
+        const size_t portLuma = size_t{r.width} * r.height;
+        if (r.picture.size() < portLuma * 3 / 2) return;
         const uint32_t w = std::min(streamWidth_, r.width), h = std::min(streamHeight_, r.height);
-        const size_t lumaBytes = size_t{r.width} * r.height;
-        if (r.picture.size() < lumaBytes * 3 / 2 || frame_.output.plane[0] == nullptr) return;
+        const size_t sw = streamWidth_, streamLuma = sw * streamHeight_;
+        const uint8_t* sy = scratch_.data();
+        const uint8_t* sv = sy + streamLuma;
+        const uint8_t* su = sv + streamLuma / 4;
         uint8_t* y = r.picture.data();
-        uint8_t* v = y + lumaBytes;
-        uint8_t* u = v + lumaBytes / 4;
-        const auto* sy = static_cast<const uint8_t*>(frame_.output.plane[0]);
-        const auto* su = static_cast<const uint8_t*>(frame_.output.plane[1]);
-        const auto* sv = static_cast<const uint8_t*>(frame_.output.plane[2]);
-        const int ys = frame_.output.stride[0], cs = frame_.output.stride[1];
-        for (uint32_t row = 0; row < h; ++row) std::memcpy(y + size_t{row} * r.width, sy + ptrdiff_t(row) * ys, w);
-        const uint32_t cw = w / 2, ch = h / 2, dcs = r.width / 2;
-        for (uint32_t row = 0; row < ch; ++row) {
-            std::memcpy(v + size_t{row} * dcs, sv + ptrdiff_t(row) * cs, cw);
-            std::memcpy(u + size_t{row} * dcs, su + ptrdiff_t(row) * cs, cw);
+        uint8_t* v = y + portLuma;
+        uint8_t* u = v + portLuma / 4;
+        for (uint32_t row = 0; row < h; ++row) std::memcpy(y + size_t{row} * r.width, sy + row * sw, w);
+        for (uint32_t row = 0; row < h / 2; ++row) {
+            std::memcpy(v + size_t{row} * (r.width / 2), sv + row * (sw / 2), w / 2);
+            std::memcpy(u + size_t{row} * (r.width / 2), su + row * (sw / 2), w / 2);
         }
     }
 
     void* handle_;
     uint32_t streamWidth_ = 0, streamHeight_ = 0;
+    std::vector<uint8_t> scratch_;  // a picture of the stream's size when it is not the port's
     xvid_dec_frame_t frame_;
 };
 

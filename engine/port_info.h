@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/key_frame_index.h"
@@ -28,6 +29,8 @@ struct PortInfo {
 };
 
 PortInfo GetPortInfo(int32_t port);
+// Why the last kxOpenFile on the port failed, in a few words for a message.
+std::string OpenFailureReason(int32_t port);
 // Waits for the port's index builder to end; false on time-out.
 bool WaitForIndex(int32_t port, uint32_t timeoutMs);
 

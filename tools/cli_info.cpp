@@ -32,20 +32,6 @@ std::string IsoTime(uint32_t packed) {
     return text;
 }
 
-std::string OpenFailure(int32_t error, const engine::PortInfo& info) {
-    switch (error) {
-        case ERR_OPEN: return "the file cannot be opened (missing, unreadable, or a path over 259 characters)";
-        case ERR_NO_MEMORY: return "not enough memory for the port's buffers";
-        case ERR_AUDIO_CODEC: return "the audio decoder cannot be created";
-        case ERR_DISPLAY:
-        case ERR_DIRECTDRAW: return "the engine cannot start its display";
-        default: break;
-    }
-    if (info.width == 0) return "not a recording: no video packet found";
-    if (info.codecType == engine::kCodecUnsupported) return "unsupported video codec (type 3)";
-    return "not a recording: no complete video packet near the end of the file";
-}
-
 void PrintJsonString(const char* key, const std::string& value, bool comma) {
     std::printf("  \"%s\": ", key);
     if (value.empty()) {
@@ -79,7 +65,7 @@ int RunInfo(int argc, char** argv) {
         return 2;
     }
     if (kxOpenFile(kPort, path) != 1) {
-        const std::string reason = OpenFailure(kxGetLastError(kPort), engine::GetPortInfo(kPort));
+        const std::string reason = engine::OpenFailureReason(kPort);
         engine::WaitForIndex(kPort, platform::kWaitForever);
         kxReleaseDirectDraw();
         std::fprintf(stderr, "kestrel-cli info: %s: %s\n", path, reason.c_str());
