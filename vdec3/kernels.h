@@ -34,57 +34,54 @@ struct Kernels {
   Yuy2RowFn yuy2_row;
 };
 
-namespace portable {
-void IdctPut(int16_t* block, uint8_t* dst, ptrdiff_t stride);
-void IdctAdd(int16_t* block, uint8_t* dst, ptrdiff_t stride);
-void DcPut(int dc, uint8_t* dst, ptrdiff_t stride);
-void DcAdd(int dc, uint8_t* dst, ptrdiff_t stride);
-void Predict16Copy(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict16H(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict16V(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict16HV(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict8Copy(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict8H(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict8V(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict8HV(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void FilterVerticalEdges(uint8_t* plane, ptrdiff_t stride, int width, int height, int qp);
-void FilterHorizontalEdges(uint8_t* plane, ptrdiff_t stride, int width, int height, int qp);
-void Yuy2Row(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* dst, int width);
-}  // namespace portable
+// Every implementation defines the same kernels in its own namespace.
+#define VDEC3_DECLARE_KERNELS()                                                                 \
+  void IdctPut(int16_t* block, uint8_t* dst, ptrdiff_t stride);                                 \
+  void IdctAdd(int16_t* block, uint8_t* dst, ptrdiff_t stride);                                 \
+  void DcPut(int dc, uint8_t* dst, ptrdiff_t stride);                                           \
+  void DcAdd(int dc, uint8_t* dst, ptrdiff_t stride);                                           \
+  void Predict16Copy(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);                       \
+  void Predict16H(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);                          \
+  void Predict16V(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);                          \
+  void Predict16HV(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);                         \
+  void Predict8Copy(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);                        \
+  void Predict8H(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);                           \
+  void Predict8V(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);                           \
+  void Predict8HV(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);                          \
+  void FilterVerticalEdges(uint8_t* plane, ptrdiff_t stride, int width, int height, int qp);    \
+  void FilterHorizontalEdges(uint8_t* plane, ptrdiff_t stride, int width, int height, int qp);  \
+  void Yuy2Row(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* dst, int width);
 
-inline constexpr Kernels kPortableKernels = {
-    portable::IdctPut, portable::IdctAdd, portable::DcPut, portable::DcAdd,
-    {portable::Predict16Copy, portable::Predict16H, portable::Predict16V, portable::Predict16HV},
-    {portable::Predict8Copy, portable::Predict8H, portable::Predict8V, portable::Predict8HV},
-    portable::FilterVerticalEdges, portable::FilterHorizontalEdges, portable::Yuy2Row,
-};
+#define VDEC3_KERNEL_TABLE(ns)                                                        \
+  Kernels {                                                                           \
+    ns::IdctPut, ns::IdctAdd, ns::DcPut, ns::DcAdd,                                   \
+        {ns::Predict16Copy, ns::Predict16H, ns::Predict16V, ns::Predict16HV},         \
+        {ns::Predict8Copy, ns::Predict8H, ns::Predict8V, ns::Predict8HV},             \
+        ns::FilterVerticalEdges, ns::FilterHorizontalEdges, ns::Yuy2Row               \
+  }
+
+// The eight prediction entries from a template Predict<size, mode>.
+#define VDEC3_DEFINE_PREDICT_ENTRIES()                                                           \
+  void Predict16Copy(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<16, 0>(d, s, st); }  \
+  void Predict16H(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<16, 1>(d, s, st); }     \
+  void Predict16V(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<16, 2>(d, s, st); }     \
+  void Predict16HV(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<16, 3>(d, s, st); }    \
+  void Predict8Copy(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<8, 0>(d, s, st); }    \
+  void Predict8H(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<8, 1>(d, s, st); }       \
+  void Predict8V(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<8, 2>(d, s, st); }       \
+  void Predict8HV(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<8, 3>(d, s, st); }
+
+namespace portable {
+VDEC3_DECLARE_KERNELS()
+}  // namespace portable
+inline constexpr Kernels kPortableKernels = VDEC3_KERNEL_TABLE(portable);
 
 #if defined(__SSE2__)
 #define VDEC3_HAVE_SSE2 1
 namespace sse2 {
-void IdctPut(int16_t* block, uint8_t* dst, ptrdiff_t stride);
-void IdctAdd(int16_t* block, uint8_t* dst, ptrdiff_t stride);
-void DcPut(int dc, uint8_t* dst, ptrdiff_t stride);
-void DcAdd(int dc, uint8_t* dst, ptrdiff_t stride);
-void Predict16Copy(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict16H(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict16V(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict16HV(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict8Copy(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict8H(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict8V(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void Predict8HV(uint8_t* dst, const uint8_t* src, ptrdiff_t stride);
-void FilterVerticalEdges(uint8_t* plane, ptrdiff_t stride, int width, int height, int qp);
-void FilterHorizontalEdges(uint8_t* plane, ptrdiff_t stride, int width, int height, int qp);
-void Yuy2Row(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* dst, int width);
+VDEC3_DECLARE_KERNELS()
 }  // namespace sse2
-
-inline constexpr Kernels kSse2Kernels = {
-    sse2::IdctPut, sse2::IdctAdd, sse2::DcPut, sse2::DcAdd,
-    {sse2::Predict16Copy, sse2::Predict16H, sse2::Predict16V, sse2::Predict16HV},
-    {sse2::Predict8Copy, sse2::Predict8H, sse2::Predict8V, sse2::Predict8HV},
-    sse2::FilterVerticalEdges, sse2::FilterHorizontalEdges, sse2::Yuy2Row,
-};
+inline constexpr Kernels kSse2Kernels = VDEC3_KERNEL_TABLE(sse2);
 #endif
 
 // The kernel table of an implementation (for the kernel tests), or null when not built.

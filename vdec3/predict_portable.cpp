@@ -26,13 +26,6 @@ void Predict(uint8_t* dst, const uint8_t* src, ptrdiff_t stride) {
 
 }  // namespace
 
-void Predict16Copy(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<16, 0>(d, s, st); }
-void Predict16H(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<16, 1>(d, s, st); }
-void Predict16V(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<16, 2>(d, s, st); }
-void Predict16HV(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<16, 3>(d, s, st); }
-void Predict8Copy(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<8, 0>(d, s, st); }
-void Predict8H(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<8, 1>(d, s, st); }
-void Predict8V(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<8, 2>(d, s, st); }
-void Predict8HV(uint8_t* d, const uint8_t* s, ptrdiff_t st) { Predict<8, 3>(d, s, st); }
+VDEC3_DEFINE_PREDICT_ENTRIES()
 
 }  // namespace vdec3::portable
