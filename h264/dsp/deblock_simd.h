@@ -5,7 +5,10 @@
 
 #include "h264/dsp/simd_sse2.h"
 
+// Internal linkage on purpose: this header is compiled into the AVX2 sources too (with -mavx2),
+// and an inline function shared across them could be resolved to the AVX2 copy on any processor.
 namespace kestrel::h264::dsp::sse2 {
+namespace {
 
 // tC0 of each lane: luma lines 4s..4s+3 share segment s, chroma lines 2s, 2s+1 (Cb and Cr alike).
 inline __m128i LumaTc0Lanes(const int8_t tc0[4]) {
@@ -138,4 +141,86 @@ inline void ChromaStrong16(__m128i c[4], int alpha, int beta) {
   c[2] = Select(mask, Tap3B(q0, q1, p1), q0);
 }
 
+// Load eight columns (p3..q3) of 16 rows as column vectors, and store them back.
+inline void LoadColumns16(const uint8_t* pix, ptrdiff_t stride, __m128i c[8]) {
+  const uint8_t* p = pix - 4;
+  __m128i b[8];
+  for (int h = 0; h < 2; ++h) {
+    const uint8_t* q = p + 8 * h * stride;
+    const __m128i a0 = _mm_unpacklo_epi8(Load64(q), Load64(q + stride));
+    const __m128i a1 = _mm_unpacklo_epi8(Load64(q + 2 * stride), Load64(q + 3 * stride));
+    const __m128i a2 = _mm_unpacklo_epi8(Load64(q + 4 * stride), Load64(q + 5 * stride));
+    const __m128i a3 = _mm_unpacklo_epi8(Load64(q + 6 * stride), Load64(q + 7 * stride));
+    const __m128i b0 = _mm_unpacklo_epi16(a0, a1), b1 = _mm_unpackhi_epi16(a0, a1);
+    const __m128i b2 = _mm_unpacklo_epi16(a2, a3), b3 = _mm_unpackhi_epi16(a2, a3);
+    b[4 * h + 0] = _mm_unpacklo_epi32(b0, b2);  // columns 0 | 1 of these eight rows
+    b[4 * h + 1] = _mm_unpackhi_epi32(b0, b2);  // 2 | 3
+    b[4 * h + 2] = _mm_unpacklo_epi32(b1, b3);  // 4 | 5
+    b[4 * h + 3] = _mm_unpackhi_epi32(b1, b3);  // 6 | 7
+  }
+  for (int k = 0; k < 4; ++k) {
+    c[2 * k] = _mm_unpacklo_epi64(b[k], b[4 + k]);
+    c[2 * k + 1] = _mm_unpackhi_epi64(b[k], b[4 + k]);
+  }
+}
+inline void StoreColumns16(uint8_t* pix, ptrdiff_t stride, const __m128i c[8]) {
+  uint8_t* p = pix - 4;
+  for (int h = 0; h < 2; ++h) {
+    const auto half = [h](__m128i x, __m128i y) { return h == 0 ? _mm_unpacklo_epi8(x, y) : _mm_unpackhi_epi8(x, y); };
+    const __m128i t0 = half(c[0], c[1]), t1 = half(c[2], c[3]), t2 = half(c[4], c[5]), t3 = half(c[6], c[7]);
+    const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
+    const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
+    const __m128i rows[4] = {_mm_unpacklo_epi32(u0, u2), _mm_unpackhi_epi32(u0, u2), _mm_unpacklo_epi32(u1, u3),
+                             _mm_unpackhi_epi32(u1, u3)};
+    uint8_t* q = p + 8 * h * stride;
+    for (int k = 0; k < 4; ++k) {
+      Store64(q + 2 * k * stride, rows[k]);
+      Store64(q + (2 * k + 1) * stride, _mm_unpackhi_epi64(rows[k], rows[k]));
+    }
+  }
+}
+
+
+// Whole-edge kernels around a filter core (the SSE2 and AVX2 sets differ only in the core).
+using LumaNormalCore = void (*)(__m128i c[8], int alpha, int beta, __m128i tc0);
+using LumaStrongCore = void (*)(__m128i c[8], int alpha, int beta);
+
+inline bool SkipNormal(int alpha, int beta, const int8_t tc0[4]) {
+  return alpha == 0 || beta == 0 || (tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0;
+}
+
+template <LumaNormalCore Core>
+void LumaEdgeVertical(uint8_t* pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
+  if (SkipNormal(alpha, beta, tc0)) return;
+  __m128i c[8];
+  LoadColumns16(pix, stride, c);
+  Core(c, alpha, beta, LumaTc0Lanes(tc0));
+  StoreColumns16(pix, stride, c);
+}
+template <LumaNormalCore Core>
+void LumaEdgeHorizontal(uint8_t* pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
+  if (SkipNormal(alpha, beta, tc0)) return;
+  __m128i c[8];
+  for (int k = 0; k < 8; ++k) c[k] = Load128(pix + (k - 4) * stride);
+  Core(c, alpha, beta, LumaTc0Lanes(tc0));
+  for (int k = 1; k < 7; ++k) Store128(pix + (k - 4) * stride, c[k]);
+}
+template <LumaStrongCore Core>
+void LumaEdgeStrongVertical(uint8_t* pix, ptrdiff_t stride, int alpha, int beta) {
+  if (alpha == 0 || beta == 0) return;
+  __m128i c[8];
+  LoadColumns16(pix, stride, c);
+  Core(c, alpha, beta);
+  StoreColumns16(pix, stride, c);
+}
+template <LumaStrongCore Core>
+void LumaEdgeStrongHorizontal(uint8_t* pix, ptrdiff_t stride, int alpha, int beta) {
+  if (alpha == 0 || beta == 0) return;
+  __m128i c[8];
+  for (int k = 0; k < 8; ++k) c[k] = Load128(pix + (k - 4) * stride);
+  Core(c, alpha, beta);
+  for (int k = 1; k < 7; ++k) Store128(pix + (k - 4) * stride, c[k]);
+}
+
+}  // namespace
 }  // namespace kestrel::h264::dsp::sse2

@@ -74,73 +74,6 @@ void BsMotion(uint8_t bs[32], const int16_t ref[4], const int16_t mv[32], int mv
 }
 
 // ---- edge filters ---------------------------------------------------------------------------
-// Load eight columns (p3..q3) of 16 rows as column vectors, and store them back.
-inline void LoadColumns16(const uint8_t* pix, ptrdiff_t stride, __m128i c[8]) {
-  const uint8_t* p = pix - 4;
-  __m128i b[8];
-  for (int h = 0; h < 2; ++h) {
-    const uint8_t* q = p + 8 * h * stride;
-    const __m128i a0 = _mm_unpacklo_epi8(Load64(q), Load64(q + stride));
-    const __m128i a1 = _mm_unpacklo_epi8(Load64(q + 2 * stride), Load64(q + 3 * stride));
-    const __m128i a2 = _mm_unpacklo_epi8(Load64(q + 4 * stride), Load64(q + 5 * stride));
-    const __m128i a3 = _mm_unpacklo_epi8(Load64(q + 6 * stride), Load64(q + 7 * stride));
-    const __m128i b0 = _mm_unpacklo_epi16(a0, a1), b1 = _mm_unpackhi_epi16(a0, a1);
-    const __m128i b2 = _mm_unpacklo_epi16(a2, a3), b3 = _mm_unpackhi_epi16(a2, a3);
-    b[4 * h + 0] = _mm_unpacklo_epi32(b0, b2);  // columns 0 | 1 of these eight rows
-    b[4 * h + 1] = _mm_unpackhi_epi32(b0, b2);  // 2 | 3
-    b[4 * h + 2] = _mm_unpacklo_epi32(b1, b3);  // 4 | 5
-    b[4 * h + 3] = _mm_unpackhi_epi32(b1, b3);  // 6 | 7
-  }
-  for (int k = 0; k < 4; ++k) {
-    c[2 * k] = _mm_unpacklo_epi64(b[k], b[4 + k]);
-    c[2 * k + 1] = _mm_unpackhi_epi64(b[k], b[4 + k]);
-  }
-}
-inline void StoreColumns16(uint8_t* pix, ptrdiff_t stride, const __m128i c[8]) {
-  uint8_t* p = pix - 4;
-  for (int h = 0; h < 2; ++h) {
-    const auto half = [h](__m128i x, __m128i y) { return h == 0 ? _mm_unpacklo_epi8(x, y) : _mm_unpackhi_epi8(x, y); };
-    const __m128i t0 = half(c[0], c[1]), t1 = half(c[2], c[3]), t2 = half(c[4], c[5]), t3 = half(c[6], c[7]);
-    const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
-    const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
-    const __m128i rows[4] = {_mm_unpacklo_epi32(u0, u2), _mm_unpackhi_epi32(u0, u2), _mm_unpacklo_epi32(u1, u3),
-                             _mm_unpackhi_epi32(u1, u3)};
-    uint8_t* q = p + 8 * h * stride;
-    for (int k = 0; k < 4; ++k) {
-      Store64(q + 2 * k * stride, rows[k]);
-      Store64(q + (2 * k + 1) * stride, _mm_unpackhi_epi64(rows[k], rows[k]));
-    }
-  }
-}
-
-void LumaEdgeV(uint8_t* pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
-  if (alpha == 0 || beta == 0 || (tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
-  __m128i c[8];
-  LoadColumns16(pix, stride, c);
-  LumaNormal16(c, alpha, beta, LumaTc0Lanes(tc0));
-  StoreColumns16(pix, stride, c);
-}
-void LumaEdgeH(uint8_t* pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
-  if (alpha == 0 || beta == 0 || (tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
-  __m128i c[8];
-  for (int k = 0; k < 8; ++k) c[k] = Load128(pix + (k - 4) * stride);
-  LumaNormal16(c, alpha, beta, LumaTc0Lanes(tc0));
-  for (int k = 1; k < 7; ++k) Store128(pix + (k - 4) * stride, c[k]);
-}
-void LumaEdgeStrongV(uint8_t* pix, ptrdiff_t stride, int alpha, int beta) {
-  if (alpha == 0 || beta == 0) return;
-  __m128i c[8];
-  LoadColumns16(pix, stride, c);
-  LumaStrong16(c, alpha, beta);
-  StoreColumns16(pix, stride, c);
-}
-void LumaEdgeStrongH(uint8_t* pix, ptrdiff_t stride, int alpha, int beta) {
-  if (alpha == 0 || beta == 0) return;
-  __m128i c[8];
-  for (int k = 0; k < 8; ++k) c[k] = Load128(pix + (k - 4) * stride);
-  LumaStrong16(c, alpha, beta);
-  for (int k = 1; k < 7; ++k) Store128(pix + (k - 4) * stride, c[k]);
-}
 
 // Chroma: Cb rows (or columns) in lanes 0..7, Cr in lanes 8..15. Vertical edges transpose the
 // four columns p1..q1 of 16 rows.
@@ -179,14 +112,14 @@ inline void StoreChromaRow(uint8_t* cb, uint8_t* cr, ptrdiff_t off, __m128i v) {
 }
 
 void ChromaEdgeV(uint8_t* cb, uint8_t* cr, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
-  if (alpha == 0 || beta == 0 || (tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
+  if (SkipNormal(alpha, beta, tc0)) return;
   __m128i c[4];
   LoadChromaColumns(cb, cr, stride, c);
   ChromaNormal16(c, alpha, beta, ChromaTc0Lanes(tc0));
   StoreChromaP0Q0(cb, cr, stride, c[1], c[2]);
 }
 void ChromaEdgeH(uint8_t* cb, uint8_t* cr, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
-  if (alpha == 0 || beta == 0 || (tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
+  if (SkipNormal(alpha, beta, tc0)) return;
   __m128i c[4];
   for (int k = 0; k < 4; ++k) c[k] = LoadChromaRow(cb, cr, (k - 2) * stride);
   ChromaNormal16(c, alpha, beta, ChromaTc0Lanes(tc0));
@@ -223,10 +156,10 @@ void InitDeblockSse2(KernelTable& t) {
   t.bs_clear = BsClear;
   t.bs_coef = BsCoef;
   t.bs_motion = BsMotion;
-  t.luma_edge[0] = LumaEdgeV;
-  t.luma_edge[1] = LumaEdgeH;
-  t.luma_edge_strong[0] = LumaEdgeStrongV;
-  t.luma_edge_strong[1] = LumaEdgeStrongH;
+  t.luma_edge[0] = LumaEdgeVertical<LumaNormal16>;
+  t.luma_edge[1] = LumaEdgeHorizontal<LumaNormal16>;
+  t.luma_edge_strong[0] = LumaEdgeStrongVertical<LumaStrong16>;
+  t.luma_edge_strong[1] = LumaEdgeStrongHorizontal<LumaStrong16>;
   t.chroma_edge[0] = ChromaEdgeV;
   t.chroma_edge[1] = ChromaEdgeH;
   t.chroma_edge_strong[0] = ChromaEdgeStrongV;

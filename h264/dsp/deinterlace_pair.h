@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+// Internal linkage on purpose: this header is compiled into the AVX2 sources too (with -mavx2),
+// and an inline function shared across them could be resolved to the AVX2 copy on any processor.
 namespace kestrel::h264::dsp {
+namespace {
 
 inline constexpr int kDeintTextureLimit = 44;
 inline constexpr int kDeintMotionTextured = 130;
@@ -63,4 +66,5 @@ inline void DeinterlacePair(const DeintRows& r, uint8_t* out, uint8_t* motion, i
   motion[x] = motion[x + 1] = static_cast<uint8_t>(count);
 }
 
+}  // namespace
 }  // namespace kestrel::h264::dsp

@@ -19,6 +19,9 @@ void InitInterSse2(KernelTable& t);
 void InitDeblockSse2(KernelTable& t);
 void InitDeinterlaceSse2(KernelTable& t);
 
+void InitInterAvx2(KernelTable& t);
+void InitDeinterlaceAvx2(KernelTable& t);
+
 // The SIMD sets, each overriding the slots it specialises.
 void InitSse2Sets(KernelTable& t);
 void InitAvx2Sets(KernelTable& t);

@@ -60,7 +60,7 @@ using BsClearFn = void (*)(uint8_t bs[32]);
 using BsCoefFn = void (*)(uint8_t bs[32], const uint8_t nnz[16]);
 // Motion test for the internal edges of an inter macroblock, after BsCoefFn: every internal
 // entry that is still 0 becomes 1 when the two blocks use different reference pictures or their
-// vectors differ by 4 or more horizontally or by mvy_limit (4 for frames, 2 for fields) or more
+// vectors differ by 4 or more horizontally or by mvy_limit (4 for frames, 2 for fields; 1..4) or more
 // vertically. ref: a number identifying the reference picture (not the index: two indices that
 // name the same picture must carry the same number) of each 8x8 quadrant, raster order; mv: the
 // vector of each 4x4 block in raster order, mv[2 * blk] = x, mv[2 * blk + 1] = y, quarter
@@ -74,11 +74,12 @@ using BsMotionFn = void (*)(uint8_t bs[32], const int16_t ref[4], const int16_t 
 // pix points at q0 of the first sample of the edge: for a vertical edge the samples p3..p0 are
 // pix[-4..-1] and q0..q3 pix[0..3] of each row, rows stride apart; for a horizontal edge pk is
 // pix[-(k + 1) * stride] and qk pix[k * stride], along the edge one byte apart. A luma edge is 16
-// samples long, a chroma edge 8. alpha is alpha'(indexA) and beta beta'(indexB) of Table 8-16.
-// Filtering reads p3..q3 and writes at most p2..q2. alpha or beta 0 leaves everything unchanged.
+// samples long, a chroma edge 8. alpha is alpha'(indexA) and beta beta'(indexB) of Table 8-16
+// (any value 0..255 works). Filtering reads p3..q3 and changes at most p2..q2 (a luma kernel may
+// store p3 and q3 back unchanged). alpha or beta 0 leaves everything unchanged.
 //
 // tc0[s] is the Table 8-17 value tC0(indexA, bS) of segment s (samples 4s..4s+3 of a luma edge,
-// 2s..2s+1 of a chroma edge), or -1 for a segment with bS 0, which is left unchanged. Luma uses
+// 2s..2s+1 of a chroma edge; 0..25), or -1 for a segment with bS 0, which is left unchanged. Luma uses
 // tC = tC0 + (ap < beta) + (aq < beta), chroma tC = tC0 + 1 (the caller passes the same tC0).
 using LumaEdgeFn = void (*)(uint8_t* pix, ptrdiff_t stride, int alpha, int beta,
                             const int8_t tc0[4]);

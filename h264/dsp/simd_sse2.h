@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+// Internal linkage on purpose: this header is compiled into the AVX2 sources too (with -mavx2),
+// and an inline function shared across them could be resolved to the AVX2 copy on any processor.
 namespace kestrel::h264::dsp::sse2 {
+namespace {
 
 // Unaligned narrow loads and stores through memcpy (no aliasing or alignment assumptions).
 inline __m128i Load16(const void* p) {
@@ -82,4 +85,5 @@ inline __m128i CentreTaps(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e,
   return _mm_srai_epi16(_mm_add_epi16(y, _mm_set1_epi16(32)), 6);
 }
 
+}  // namespace
 }  // namespace kestrel::h264::dsp::sse2
