@@ -23,6 +23,7 @@ packages=(
   libxvidcore-dev zlib1g-dev
   libsdl2-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  libqt6svg6 fonts-wqy-microhei
   libgl-dev libegl-dev
   xvfb xauth x11-utils
   shared-mime-info xdg-utils desktop-file-utils
