@@ -147,6 +147,7 @@ int32_t ReleaseEngine() {
         e.primary.reset();
         e.display.reset();
     }
+    e.presentation.Reset();
     e.engineReady = false;
     e.tickEvent.Reset();
     return 1;

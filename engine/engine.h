@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "engine/player_port.h"
+#include "engine/presentation.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/event.h"
@@ -46,7 +47,7 @@ struct Engine {
     std::unique_ptr<platform::Display> display;
     std::unique_ptr<platform::Surface> primary;
     std::unique_ptr<platform::Clipper> clipper;
-    std::atomic<bool> displayLost{false};
+    PresentationState presentation;  // the display-lost flag, the overlay key and where it was painted
 
     platform::Event tickEvent{platform::Event::Mode::ManualReset};
     bool tickRunning = false;

@@ -14,6 +14,7 @@
 
 #include "engine/h64_format.h"
 #include "engine/key_frame_index.h"
+#include "engine/picture_copy.h"
 #include "engine/video_decoder.h"
 #include "kestrel/kx.h"
 #include "platform/display.h"
@@ -71,8 +72,6 @@ struct TailScan {
     uint32_t firstFrameNumber = 0, firstTimeStamp = 0;
     uint32_t estimatedFrames = 0, estimatedDurationMs = 0;
 };
-
-enum class PictureCopy : uint32_t { Yuy2, Rgb };
 
 struct PlayerPort {
     // Presentation.

@@ -35,6 +35,13 @@ struct PresentationState {
     std::atomic<uint32_t> overlayColourKey{0};
     // Where the colour key was last painted (drawLock); empty when it must be painted again.
     platform::Rect lastOverlayRect;
+
+    // With the display objects released.
+    void Reset() {
+        displayLost = false;
+        overlayColourKey = 0;
+        lastOverlayRect = platform::Rect{};
+    }
 };
 
 // One port's presentation fields, borrowed for one call.
