@@ -10,10 +10,6 @@ int32_t StartPlayback(int32_t) { return 0; }
 int32_t StepOneFrame(int32_t) { return 0; }
 int32_t SeekToPosition(int32_t, float) { return 0; }
 int32_t SeekToFrame(int32_t, uint32_t) { return 0; }
-int32_t RedrawPicture(int32_t) { return 0; }
-int32_t SnapPicture(int32_t, const char*) { return 0; }
-// Without presentation there is no surface to make; the old one must not outlive its size.
-void ReplacePictureSurface(int32_t port, uint32_t, uint32_t) { Port(port).pictureSurface.reset(); }
 int32_t OpenSoundPort(int32_t) { return 0; }
 void ResetSoundOutput() {}
 

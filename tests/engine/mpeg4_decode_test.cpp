@@ -157,7 +157,9 @@ TEST_F(Mpeg4Decode, PictureSizeChangesInMidFile) {
     const engine::PlayerPort& p = engine::Port(0);
     EXPECT_EQ(p.video.capacity, size_t{4} * 704 * 576 * 2);
     EXPECT_EQ(p.pictureCapacity, size_t{704} * 576 * 2);
-    EXPECT_EQ(p.pictureSurface, nullptr) << "the old surface does not outlive its size";
+    ASSERT_NE(p.pictureSurface, nullptr);
+    EXPECT_EQ(p.pictureSurface->Desc().width, 704u) << "the surface is made again at the new size";
+    EXPECT_EQ(p.pictureSurface->Desc().height, 576u);
     kxCloseFile(0);
 
     // Back to the smaller size: the larger buffers stay, only the size changes.
