@@ -4,6 +4,7 @@
 #include "engine/api_work.h"
 #include "engine/engine.h"
 #include "engine/open_file.h"
+#include "engine/presentation_port.h"
 #include "kestrel/kx.h"
 
 using namespace kestrel::engine;
@@ -91,6 +92,7 @@ int32_t kxPlay(int32_t port, KxWindow window) {
     if (!ValidPort(port)) return 0;
     PlayerPort& p = Port(port);
     if (!EnsureEngine(p)) return 0;
+    EnsurePictureSurface(port);
     p.videoWindow = window;
     if (p.state.load() == PortState::PortIdle) {
         p.playMode = PlaybackMode::Playing;
@@ -99,10 +101,13 @@ int32_t kxPlay(int32_t port, KxWindow window) {
     if (!p.open.load()) return Refuse(p, ERR_NOT_OPEN);
     switch (p.playMode.load()) {
         case PlaybackMode::Stopped:
-            return StartPlayback(port);
+            if (StartPlayback(port) == 0) return 0;
+            PaintOverlayKey(port);
+            return 1;
         case PlaybackMode::Paused:
             p.playMode = PlaybackMode::Playing;
             ResetPacing(p);
+            PaintOverlayKey(port);
             return 1;
         case PlaybackMode::Playing:
             p.speedStep = kNormalSpeedStep;
