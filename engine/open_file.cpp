@@ -200,8 +200,13 @@ void PositionAtFirstKeyFrame(PlayerPort& p) {
 void BuildIndex(int32_t port) {
     Engine& e = TheEngine();
     PlayerPort& p = Port(port);
+    // One builder at a time; one that waits for its turn still answers a stop at once, so that
+    // closing a port never waits for another port's indexing.
     std::unique_lock<std::mutex> serial(e.indexLock, std::defer_lock);
-    if (e.engineReady.load()) serial.lock();
+    if (e.engineReady.load()) {
+        while (!serial.try_lock())
+            if (p.stopEvent.Wait(2)) return;
+    }
     if (p.indexComplete.load()) return;
 
     platform::File file;

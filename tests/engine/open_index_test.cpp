@@ -327,6 +327,22 @@ TEST_F(SlowIndex, OpenAfterAFailedOpenGetsItsOwnIndex) {
     EXPECT_EQ(info.keyFrames.size(), 6u);
 }
 
+// Builders run one after another; closing a port whose builder still waits for its turn does not
+// wait for the other port's indexing.
+TEST_F(SlowIndex, ClosingAPortWhoseBuilderWaitsForItsTurnIsImmediate) {
+    const std::string a = Write("a.h64", {.frames = 2000, .gop = 10, .audio = false});
+    const std::string b = Write("b.h64", {.frames = 20, .gop = 10, .audio = false});
+    ASSERT_EQ(kxOpenFile(0, a.c_str()), 1);
+    WaitForKeyFrames(0, 2);
+    ASSERT_EQ(kxOpenFile(1, b.c_str()), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(engine::GetPortInfo(1).keyFrames.empty()) << "port 1 waits for port 0's builder";
+    const auto t0 = Clock::now();
+    EXPECT_EQ(kxCloseFile(1), 1);
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_TRUE(engine::GetPortInfo(0).indexBuilderRunning);
+}
+
 TEST_F(OpenIndex, IndexLookupsByOffsetAndByFrame) {
     const std::string path = Write("a.h64", {.frames = 100, .gop = 25});
     const engine::PortInfo info = OpenIndexed(0, path);
