@@ -1,5 +1,6 @@
 // Portable inter prediction: luma quarter-sample and chroma eighth-sample interpolation (ITU-T
 // H.264 clause 8.4.2.2) and the final combine step (clause 8.4.2.3, residual addition of 8.5.14).
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -107,30 +108,25 @@ void Combine(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* pred, ptrdiff_t 
   }
 }
 
+template <int W, int... K>
+void FillChroma(ChromaMcFn* row, std::integer_sequence<int, K...>) {
+  ((row[K] = ChromaMc<W, K>), ...);
+}
+
 }  // namespace
 
 void InitInterPortable(KernelTable& t) {
   FillLuma<4>(t.luma_mc[kW4], std::make_integer_sequence<int, 16>{});
   FillLuma<8>(t.luma_mc[kW8], std::make_integer_sequence<int, 16>{});
   FillLuma<16>(t.luma_mc[kW16], std::make_integer_sequence<int, 16>{});
-  t.chroma_mc[kCw2][0] = ChromaMc<2, 0>;
-  t.chroma_mc[kCw2][1] = ChromaMc<2, 1>;
-  t.chroma_mc[kCw2][2] = ChromaMc<2, 2>;
-  t.chroma_mc[kCw2][3] = ChromaMc<2, 3>;
-  t.chroma_mc[kCw4][0] = ChromaMc<4, 0>;
-  t.chroma_mc[kCw4][1] = ChromaMc<4, 1>;
-  t.chroma_mc[kCw4][2] = ChromaMc<4, 2>;
-  t.chroma_mc[kCw4][3] = ChromaMc<4, 3>;
-  t.chroma_mc[kCw8][0] = ChromaMc<8, 0>;
-  t.chroma_mc[kCw8][1] = ChromaMc<8, 1>;
-  t.chroma_mc[kCw8][2] = ChromaMc<8, 2>;
-  t.chroma_mc[kCw8][3] = ChromaMc<8, 3>;
-  t.combine[kCombinePlain][kW4] = Combine<4, kCombinePlain>;
-  t.combine[kCombinePlain][kW8] = Combine<8, kCombinePlain>;
-  t.combine[kCombinePlain][kW16] = Combine<16, kCombinePlain>;
-  t.combine[kCombineWeighted][kW4] = Combine<4, kCombineWeighted>;
-  t.combine[kCombineWeighted][kW8] = Combine<8, kCombineWeighted>;
-  t.combine[kCombineWeighted][kW16] = Combine<16, kCombineWeighted>;
+  FillChroma<2>(t.chroma_mc[kCw2], std::make_integer_sequence<int, 4>{});
+  FillChroma<4>(t.chroma_mc[kCw4], std::make_integer_sequence<int, 4>{});
+  FillChroma<8>(t.chroma_mc[kCw8], std::make_integer_sequence<int, 4>{});
+  for (int w = 0; w < kLumaWidthCount; ++w) {
+    t.combine[kCombinePlain][w] = std::array{Combine<4, kCombinePlain>, Combine<8, kCombinePlain>, Combine<16, kCombinePlain>}[w];
+    t.combine[kCombineWeighted][w] =
+        std::array{Combine<4, kCombineWeighted>, Combine<8, kCombineWeighted>, Combine<16, kCombineWeighted>}[w];
+  }
 }
 
 }  // namespace kestrel::h264::dsp

@@ -61,14 +61,15 @@ constexpr Picks kHu = MakePicks([](int x, int y) {
   return (z & 1) == 0 ? T2(2 - k) : T3(2 - k);
 });
 
-template <const Picks& P>
+// kTopRight: the mode reads the samples above and to the right (the others never touch them).
+template <const Picks& P, bool kTopRight>
 void PredictDirectional(uint8_t* dst, ptrdiff_t stride, const uint8_t* top_right) {
   int e[13];
   for (int y = 0; y < 4; ++y) e[3 - y] = dst[y * stride - 1];
   e[4] = dst[-stride - 1];
   for (int x = 0; x < 4; ++x) e[5 + x] = dst[x - stride];
   // Null above-right means "not available": four copies of p[3,-1] (clause 8.3.1.2).
-  if (top_right != nullptr) {
+  if (kTopRight && top_right != nullptr) {
     for (int x = 0; x < 4; ++x) e[9 + x] = top_right[x];
   } else {
     for (int x = 0; x < 4; ++x) e[9 + x] = e[8];
@@ -203,12 +204,12 @@ void InitIntraPortable(KernelTable& t) {
   t.intra4x4[kI4Vertical] = Pred4x4Vertical;
   t.intra4x4[kI4Horizontal] = Pred4x4Horizontal;
   t.intra4x4[kI4Dc] = Pred4x4Dc;
-  t.intra4x4[kI4DiagDownLeft] = PredictDirectional<kDdl>;
-  t.intra4x4[kI4DiagDownRight] = PredictDirectional<kDdr>;
-  t.intra4x4[kI4VerticalRight] = PredictDirectional<kVr>;
-  t.intra4x4[kI4HorizontalDown] = PredictDirectional<kHd>;
-  t.intra4x4[kI4VerticalLeft] = PredictDirectional<kVl>;
-  t.intra4x4[kI4HorizontalUp] = PredictDirectional<kHu>;
+  t.intra4x4[kI4DiagDownLeft] = PredictDirectional<kDdl, true>;
+  t.intra4x4[kI4DiagDownRight] = PredictDirectional<kDdr, false>;
+  t.intra4x4[kI4VerticalRight] = PredictDirectional<kVr, false>;
+  t.intra4x4[kI4HorizontalDown] = PredictDirectional<kHd, false>;
+  t.intra4x4[kI4VerticalLeft] = PredictDirectional<kVl, true>;
+  t.intra4x4[kI4HorizontalUp] = PredictDirectional<kHu, false>;
   t.intra4x4[kI4DcLeft] = Pred4x4DcLeft;
   t.intra4x4[kI4DcTop] = Pred4x4DcTop;
   t.intra4x4[kI4Dc128] = Pred4x4Dc128;

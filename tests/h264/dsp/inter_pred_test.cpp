@@ -63,7 +63,8 @@ class Inter : public EachKernelSet {};
 TEST_P(Inter, LumaEveryPhaseWidthAndHeight) {
   struct Shape {
     int table, w, h;
-  } shapes[] = {{kW4, 4, 4}, {kW4, 4, 8}, {kW8, 8, 4}, {kW8, 8, 8}, {kW8, 8, 16}, {kW16, 16, 8}, {kW16, 16, 16}};
+  } shapes[] = {{kW4, 4, 4},  {kW4, 4, 8},   {kW4, 4, 16},  {kW8, 8, 4},  {kW8, 8, 8},
+                {kW8, 8, 16}, {kW16, 16, 4}, {kW16, 16, 8}, {kW16, 16, 16}};
   for (int stride : {24, 64}) {  // the temporary block of edge fetches, and a picture
     for (int kind = 0; kind < 4; ++kind) {
       Reference r(stride);
