@@ -24,7 +24,6 @@ using platform::SurfaceKind;
 class VideoDisplayTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        testing::QtApp();
         parent.resize(80, 40);
         area = CreateVideoArea(VideoKind::Plain, link, &parent);
         area.widget->setGeometry(0, 0, 80, 40);
@@ -47,6 +46,8 @@ protected:
         return area.widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
 
+    // First member: the application must exist before any widget is constructed.
+    QApplication& app = testing::QtApp();
     std::shared_ptr<DisplayLink> link = std::make_shared<DisplayLink>();
     QWidget parent;
     VideoArea area;
