@@ -206,6 +206,7 @@ uint32_t ParsePcm(MbLayer& m, BitReader& br) {
     MbInfo& cur = *m.cur;
     std::memset(cur.nnz, 16, 16);
     std::memset(cur.nnz_c, 16, sizeof(cur.nnz_c));
+    std::memset(cur.i4, 2, 16);
     cur.qp = 0;
     int q = m.chroma_qp_offset;
     q = q < 0 ? 0 : q > 51 ? 51 : q;
