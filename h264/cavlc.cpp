@@ -53,14 +53,45 @@ constexpr VlcTable<S> BuildVlc(const std::array<Code, N>& codes) {
     return t;
 }
 
+// A 64-bit window over the reader: refilled when fewer than 32 bits are left, so that every
+// syntax element of a residual block (at most 28 bits) is read from registers.
+class Window {
+public:
+    explicit Window(BitReader& br) : br_(br), w_(br.Peek64()) {}
+    ~Window() { br_.Skip(consumed_); }
+    void Need32() {
+        if (avail_ >= 32) return;
+        br_.Skip(consumed_);
+        consumed_ = 0;
+        w_ = br_.Peek64();
+        avail_ = 57;
+    }
+    uint32_t Top32() const { return static_cast<uint32_t>(w_ >> 32); }
+    void Eat(uint32_t n) {
+        w_ <<= n;
+        avail_ -= n;
+        consumed_ += n;
+    }
+
+private:
+    BitReader& br_;
+    uint64_t w_;
+    uint32_t avail_ = 57;
+    uint32_t consumed_ = 0;
+};
+
 template <int S>
-inline uint32_t ReadVlc(BitReader& br, const VlcTable<S>& t) {
-    const uint32_t w = br.Peek32();
+inline uint32_t LookUp(uint32_t w, const VlcTable<S>& t) {
     uint32_t lz = static_cast<uint32_t>(__builtin_clz(w | 1));
     lz = lz < kRows - 1 ? lz : kRows - 1;
     const uint32_t suffix = ((w << lz) << 1) >> (32 - S);
-    const uint16_t e = t.e[(lz << S) | suffix];
-    br.Skip(e >> 8);
+    return t.e[(lz << S) | suffix];
+}
+
+template <int S>
+inline uint32_t ReadVlc(Window& win, const VlcTable<S>& t) {
+    const uint32_t e = LookUp(win.Top32(), t);
+    win.Eat(e >> 8);
     return e;
 }
 
@@ -172,15 +203,16 @@ constexpr auto kTotalZeros = BuildRows<3>(kTotalZerosLen, kTotalZerosBits);
 constexpr auto kChromaDcTotalZeros = BuildRows<1>(kChromaDcTotalZerosLen, kChromaDcTotalZerosBits);
 constexpr auto kRunBefore = BuildRows<2>(kRunLen, kRunBits);
 
-inline uint32_t ReadCoeffToken(BitReader& br, int nc) {
-    if (nc < 0) return ReadVlc(br, kTokenChromaDc);
-    if (nc < 2) return ReadVlc(br, kToken0);
-    if (nc < 4) return ReadVlc(br, kToken1);
-    if (nc < 8) return ReadVlc(br, kToken2);
+inline uint32_t ReadCoeffToken(Window& win, int nc) {
+    if (nc < 0) return ReadVlc(win, kTokenChromaDc);
+    if (nc < 2) return ReadVlc(win, kToken0);
+    if (nc < 4) return ReadVlc(win, kToken1);
+    if (nc < 8) return ReadVlc(win, kToken2);
     // 6-bit fixed-length code: TotalCoeff - 1 in the high four bits, TrailingOnes in the low
     // two; 000011 is TotalCoeff 0. The other codes with TotalCoeff 0 or TrailingOnes above
     // TotalCoeff do not exist.
-    const uint32_t v = br.U(6);
+    const uint32_t v = win.Top32() >> 26;
+    win.Eat(6);
     if (v == 3) return 6u << 8;
     const uint32_t tc = (v >> 2) + 1, t1 = v & 3;
     if (t1 > tc) return 0;
@@ -235,83 +267,81 @@ const int32_t kDequant4x4[52][16] = {
 };
 
 int ReadResidualBlock(BitReader& br, const ResidualBlock& b, int16_t* coef) {
-    const uint32_t token = ReadCoeffToken(br, b.nc);
+    Window win(br);
+    const uint32_t token = ReadCoeffToken(win, b.nc);
     if (token == 0) return -1;
     const int total = (token & 0xFF) >> 2, trailing = token & 3;
     if (total == 0) return 0;
     if (total > b.max_coeff) return -1;
 
     int level[16];
-    // Trailing ones: one sign bit each, first coefficient first.
     if (trailing > 0) {
-        const uint32_t signs = br.U(trailing);
+        // one sign bit each, first coefficient first
+        const uint32_t signs = win.Top32() >> (32 - trailing);
+        win.Eat(trailing);
         for (int i = 0; i < trailing; ++i) level[i] = 1 - 2 * static_cast<int>((signs >> (trailing - 1 - i)) & 1);
     }
-
     int suffix_length = total > 10 && trailing < 3 ? 1 : 0;
+    // The first level after fewer than three trailing ones is at least 2 in magnitude.
+    int bump = trailing < 3 ? 2 : 0;
     for (int i = trailing; i < total; ++i) {
-        const uint32_t w = br.Peek32();
-        if (w == 0) return -1;
+        win.Need32();
+        const uint32_t w = win.Top32();
+        if (w < 0x10000u) return -1;  // level_prefix above 15
         const int prefix = __builtin_clz(w);
-        if (prefix > 15) return -1;
-        br.Skip(prefix + 1);
-        int level_code = (prefix < 15 ? prefix : 15) << suffix_length;
-        int suffix_size = suffix_length;
-        if (prefix == 14 && suffix_length == 0) suffix_size = 4;
-        if (prefix == 15) suffix_size = 12;
-        if (suffix_size > 0) level_code += static_cast<int>(br.U(suffix_size));
-        if (prefix == 15 && suffix_length == 0) level_code += 15;
-        if (i == trailing && trailing < 3) level_code += 2;
-        const int v = (level_code & 1) ? (-level_code - 1) >> 1 : (level_code + 2) >> 1;
-        level[i] = v;
-        if (suffix_length == 0) suffix_length = 1;
-        if ((v < 0 ? -v : v) > (3 << (suffix_length - 1)) && suffix_length < 6) ++suffix_length;
+        int level_code, used;
+        if (prefix < 14) {
+            // suffix_length bits after the prefix (none when it is 0)
+            level_code = (prefix << suffix_length) +
+                         static_cast<int>((uint64_t{w << (prefix + 1)} << suffix_length) >> 32);
+            used = prefix + 1 + suffix_length;
+        } else if (prefix == 14) {
+            const int size = suffix_length ? suffix_length : 4;
+            level_code = (14 << suffix_length) + static_cast<int>((w << 15) >> (32 - size));
+            used = 15 + size;
+        } else {
+            level_code = (15 << suffix_length) + static_cast<int>((w << 16) >> 20);
+            if (suffix_length == 0) level_code += 15;
+            used = 28;
+        }
+        win.Eat(static_cast<uint32_t>(used));
+        level_code += bump;
+        bump = 0;
+        // even codes are positive, odd ones negative
+        const int magnitude = (level_code + 2) >> 1, negative = -(level_code & 1);
+        level[i] = (magnitude ^ negative) - negative;
+        suffix_length += suffix_length == 0;
+        suffix_length += (magnitude > (3 << (suffix_length - 1))) & (suffix_length < 6);
     }
 
     int zeros_left = 0;
     if (total < b.max_coeff) {
-        uint32_t e;
-        if (b.nc < 0)
-            e = ReadVlc(br, kChromaDcTotalZeros[total - 1]);
-        else
-            e = ReadVlc(br, kTotalZeros[total - 1]);
+        win.Need32();
+        const uint32_t e = b.nc < 0 ? ReadVlc(win, kChromaDcTotalZeros[total - 1]) : ReadVlc(win, kTotalZeros[total - 1]);
         if (e == 0) return -1;
         zeros_left = e & 0xFF;
         if (zeros_left > b.max_coeff - total) return -1;
     }
 
-    // The first level is the highest-frequency coefficient.
+    // The first level is the highest-frequency coefficient; run_before counts the zeros below
+    // each one.
     int index = total - 1 + zeros_left;
     const uint8_t* scan = b.scan + b.start;
-    if (b.scale) {
-        for (int i = 0; i < total; ++i) {
-            const int pos = scan[index];
-            coef[pos] = static_cast<int16_t>(level[i] * b.scale[pos]);
-            if (i == total - 1) break;
-            int run = 0;
-            if (zeros_left > 0) {
-                const uint32_t e = ReadVlc(br, kRunBefore[(zeros_left < 7 ? zeros_left : 7) - 1]);
-                if (e == 0) return -1;
-                run = e & 0xFF;
-                if (run > zeros_left) return -1;
-                zeros_left -= run;
-            }
-            index -= run + 1;
+    const int32_t* scale = b.scale;
+    for (int i = 0;; ++i) {
+        const int pos = scan[index];
+        coef[pos] = static_cast<int16_t>(scale ? level[i] * scale[pos] : level[i]);
+        if (i == total - 1) break;
+        if (zeros_left > 0) {
+            win.Need32();
+            const uint32_t e = ReadVlc(win, kRunBefore[(zeros_left < 7 ? zeros_left : 7) - 1]);
+            if (e == 0) return -1;
+            const int run = e & 0xFF;
+            if (run > zeros_left) return -1;
+            zeros_left -= run;
+            index -= run;
         }
-    } else {
-        for (int i = 0; i < total; ++i) {
-            coef[scan[index]] = static_cast<int16_t>(level[i]);
-            if (i == total - 1) break;
-            int run = 0;
-            if (zeros_left > 0) {
-                const uint32_t e = ReadVlc(br, kRunBefore[(zeros_left < 7 ? zeros_left : 7) - 1]);
-                if (e == 0) return -1;
-                run = e & 0xFF;
-                if (run > zeros_left) return -1;
-                zeros_left -= run;
-            }
-            index -= run + 1;
-        }
+        --index;
     }
     return total;
 }

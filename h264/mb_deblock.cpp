@@ -36,22 +36,20 @@ inline bool Filterable(const MbLayer& m, const MbInfo* n, uint32_t addr) {
     return m.deblock_idc != 2 || addr >= m.first_mb;
 }
 
-inline bool MotionDiffers(const MbInfo& p, int bp, const MbInfo& q, int bq, int mvy_limit) {
-    const int qp8 = (bp >> 3) * 2 + ((bp & 3) >> 1), qq8 = (bq >> 3) * 2 + ((bq & 3) >> 1);
-    return p.ref_pic[qp8] != q.ref_pic[qq8] || std::abs(p.mv[bp][0] - q.mv[bq][0]) >= 4 ||
-           std::abs(p.mv[bp][1] - q.mv[bq][1]) >= mvy_limit;
-}
-
 // Strengths of a macroblock edge (clause 8.7.2.1); p the neighbour, blocks by raster index.
 void EdgeStrength(const MbInfo& q, const MbInfo& p, bool vertical, int intra_bs, int mvy_limit, uint8_t bs[4]) {
     if (q.intra || p.intra) {
         std::memset(bs, intra_bs, 4);
         return;
     }
+    const int step = vertical ? 4 : 1, q0 = 0, p0 = vertical ? 3 : 12;
     for (int s = 0; s < 4; ++s) {
-        const int bq = vertical ? 4 * s : s, bp = vertical ? 4 * s + 3 : 12 + s;
-        if (q.nnz[bq] | p.nnz[bp]) bs[s] = 2;
-        else bs[s] = MotionDiffers(p, bp, q, bq, mvy_limit) ? 1 : 0;
+        const int bq = q0 + s * step, bp = p0 + s * step;
+        const int qq8 = (bq >> 3) * 2 + ((bq & 3) >> 1), pq8 = (bp >> 3) * 2 + ((bp & 3) >> 1);
+        const int dx = p.mv[bp][0] - q.mv[bq][0], dy = p.mv[bp][1] - q.mv[bq][1];
+        const bool motion = (p.ref_pic[pq8] != q.ref_pic[qq8]) | (dx >= 4) | (dx <= -4) | (dy >= mvy_limit) |
+                            (dy <= -mvy_limit);
+        bs[s] = (q.nnz[bq] | p.nnz[bp]) ? 2 : static_cast<uint8_t>(motion);
     }
 }
 

@@ -18,27 +18,36 @@ inline int Median(int a, int b, int c) {
 // macroblock, row -1 from the upper ones; blocks of the current macroblock start as not
 // available and become available as their partitions are decoded.
 void FillMotionCache(MbLayer& m) {
+    // Vectors of blocks not yet decoded are never read: such a block is only ever the upper-
+    // right neighbour, which its unavailable reference index replaces by the upper-left one.
     int8_t* ref = m.ref_cache;
     int16_t(*mv)[2] = m.mv_cache;
     std::memset(ref, kRefUnavailable, kCacheSize);
-    std::memset(mv, 0, sizeof(m.mv_cache));
     if (m.avail_a) {
         for (int r = 0; r < 4; ++r) {
             ref[CacheIndex(-1, r)] = m.left->ref_idx[(r >> 1) * 2 + 1];
             std::memcpy(mv[CacheIndex(-1, r)], m.left->mv[4 * r + 3], 4);
         }
+    } else {
+        for (int r = 0; r < 4; ++r) std::memset(mv[CacheIndex(-1, r)], 0, 4);
     }
     if (m.avail_b) {
         for (int x = 0; x < 4; ++x) ref[CacheIndex(x, -1)] = m.top->ref_idx[2 + (x >> 1)];
         std::memcpy(mv[CacheIndex(0, -1)], m.top->mv[12], 16);
+    } else {
+        std::memset(mv[CacheIndex(0, -1)], 0, 16);
     }
     if (m.avail_c) {
         ref[CacheIndex(4, -1)] = m.top_right->ref_idx[2];
         std::memcpy(mv[CacheIndex(4, -1)], m.top_right->mv[12], 4);
+    } else {
+        std::memset(mv[CacheIndex(4, -1)], 0, 4);
     }
     if (m.avail_d) {
         ref[CacheIndex(-1, -1)] = m.top_left->ref_idx[3];
         std::memcpy(mv[CacheIndex(-1, -1)], m.top_left->mv[15], 4);
+    } else {
+        std::memset(mv[CacheIndex(-1, -1)], 0, 4);
     }
 }
 
@@ -142,7 +151,10 @@ void PredictPartition(MbLayer& m, const Picture& ref, int px, int py, int w, int
         const ptrdiff_t stride = ref.stride[0];
         const uint8_t* src;
         ptrdiff_t ss;
-        if (x < 2 || y < 2 || x + w + 3 > m.pic_w || y + h + 3 > m.pic_h) {
+        // The 6-tap filter reaches two samples before and three after the block in each
+        // direction that has a fractional phase; an integer phase reads the block alone.
+        const int mx = (mv[0] & 3) ? 2 : 0, my = (mv[1] & 3) ? 2 : 0;
+        if (x < mx || y < my || x + w + (mx >> 1) * 3 > m.pic_w || y + h + (my >> 1) * 3 > m.pic_h) {
             FetchClamped(wa.emu, ref.plane[0], stride, x - 2, y - 2, w + 5, h + 5, m.pic_w, m.pic_h);
             src = wa.emu + 2 * 24 + 2;
             ss = 24;
@@ -164,7 +176,8 @@ void PredictPartition(MbLayer& m, const Picture& ref, int px, int py, int w, int
     const int pw = m.pic_w >> 1, ph = m.pic_h >> 1;
     const ptrdiff_t stride = ref.stride[1];
     const dsp::ChromaMcFn mc = k.chroma_mc[ChromaWidthIndex(cw)][dsp::ChromaMcKind(fx, fy)];
-    const bool outside = x < 0 || y < 0 || x + cw + 1 > pw || y + ch + 1 > ph;
+    // The bilinear filter reads one column (row) more only where that phase is fractional.
+    const bool outside = x < 0 || y < 0 || x + cw + (fx != 0) > pw || y + ch + (fy != 0) > ph;
     for (int p = 0; p < 2; ++p) {
         const uint8_t* plane = ref.plane[1 + p];
         const uint8_t* src;
@@ -212,7 +225,8 @@ void PredictMotion(MbLayer& m, bool skip) {
                           (m.ref_cache[ib] == 0 && m.mv_cache[ib][0] == 0 && m.mv_cache[ib][1] == 0);
         if (zero) mv[0] = mv[1] = 0;
         else PredictVector(m, 0, 0, 4, 0, Shape::kOther, mv);
-        SetPartition(m, 0, 0, 4, 4, 0, mv);
+        const uint32_t v = static_cast<uint16_t>(mv[0]) | static_cast<uint32_t>(static_cast<uint16_t>(mv[1])) << 16;
+        for (int i = 0; i < 16; ++i) std::memcpy(cur.mv[i], &v, 4);
         const int8_t refs[4] = {0, 0, 0, 0};
         SetRefs(m, refs);
         return;
