@@ -43,6 +43,22 @@ void EdgeStrength(const MbInfo& q, const MbInfo& p, bool vertical, int intra_bs,
         return;
     }
     const int step = vertical ? 4 : 1, q0 = 0, p0 = vertical ? 3 : 12;
+    // Most edges between inter macroblocks have neither coefficients nor a change of motion.
+    uint32_t nnz = 0, same = 1;
+    for (int s = 0; s < 4; ++s) {
+        const int bq = q0 + s * step, bp = p0 + s * step;
+        uint32_t a, b;
+        std::memcpy(&a, q.mv[bq], 4);
+        std::memcpy(&b, p.mv[bp], 4);
+        nnz |= q.nnz[bq] | p.nnz[bp];
+        same &= a == b;
+    }
+    const bool same_refs = vertical ? q.ref_pic[0] == p.ref_pic[1] && q.ref_pic[2] == p.ref_pic[3]
+                                    : q.ref_pic[0] == p.ref_pic[2] && q.ref_pic[1] == p.ref_pic[3];
+    if (nnz == 0 && same && same_refs) {
+        std::memset(bs, 0, 4);
+        return;
+    }
     for (int s = 0; s < 4; ++s) {
         const int bq = q0 + s * step, bp = p0 + s * step;
         const int qq8 = (bq >> 3) * 2 + ((bq & 3) >> 1), pq8 = (bp >> 3) * 2 + ((bp & 3) >> 1);
