@@ -176,6 +176,20 @@ TEST_P(CliDecodeH264, FrameMd5EqualsTheReference) {
     EXPECT_EQ(FirstDifference(ReferenceHashes(s), got), "") << cmd;
 }
 
+TEST_P(CliDecodeH264, NullOutputCountsThePictures) {
+    if (!CorpusPresent()) GTEST_SKIP() << "no conformance corpus at " << CorpusDir();
+    CorpusStream s;
+    s.file = GetParam().file;
+    const std::string cmd = std::string(KESTREL_CLI) + " decode-h264 " + CorpusDir() + "/" + s.file + " --null";
+    std::FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    EXPECT_EQ(pclose(p), 0) << cmd;
+    EXPECT_EQ(out, std::to_string(ReferenceHashes(s).size()) + " pictures\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Corpus, CliDecodeH264,
                          testing::Values(CliCase{"jm_pcm_allpcm_qcif.264"}, CliCase{"CVFC1_Sony_C.jsv"},
                                          CliCase{"jm_crop_field_sif.264"}, CliCase{"jm_cip_field_cif.264"},
