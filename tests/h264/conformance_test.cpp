@@ -1,6 +1,6 @@
 // The conformance corpus, a test per stream: in-subset streams decode bit-exact against their
 // reference hashes in output order, and fed in random pieces in decoding order they return each
-// reference picture once; out-of-subset streams return no wrong picture as a good one. A few
+// reference picture once; out-of-subset streams are refused without a picture. A few
 // streams also go through kestrel-cli decode-h264, as a user would run it.
 #include <gtest/gtest.h>
 
@@ -112,7 +112,10 @@ TEST_P(InSubset, RandomPiecesInDecodingOrderReturnEachReferencePictureOnce) {
                            << run.pictures.size() << " returned)";
 }
 
-TEST_P(OutOfSubset, NoWrongPictureIsReturnedAsGood) {
+// Every out-of-subset stream of the corpus is refused at a parameter set: CABAC, slice groups and
+// the 8x8 transform at the PPS, MBAFF at the SPS, and the B-slice stream at its PPS too, whose
+// weighted_bipred_idc is 2. None of their slices is decoded, so no picture may come out.
+TEST_P(OutOfSubset, RefusedWithoutAnyPicture) {
     const CorpusStream& s = GetParam();
     struct Way {
         const char* name;
@@ -124,14 +127,7 @@ TEST_P(OutOfSubset, NoWrongPictureIsReturnedAsGood) {
     for (const Way& w : ways) {
         const DecodeRun run = Decode(bytes_, AttributesFor(bytes_, w.mode), w.pieces);
         EXPECT_TRUE(run.faults.empty()) << w.name << ":\n" << Joined(run.faults);
-        for (size_t i = 0; i < run.pictures.size(); ++i) {
-            const PictureRecord& p = run.pictures[i];
-            if (!p.damaged && std::find(reference_.begin(), reference_.end(), p.md5) == reference_.end()) {
-                ADD_FAILURE() << w.name << ": picture " << i << " is returned undamaged but is none of the stream's ("
-                              << s.features << ")";
-                break;
-            }
-        }
+        EXPECT_EQ(run.pictures.size(), 0u) << w.name << ": " << s.features;
     }
 }
 
