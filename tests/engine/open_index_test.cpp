@@ -327,6 +327,24 @@ TEST_F(SlowIndex, OpenAfterAFailedOpenGetsItsOwnIndex) {
     EXPECT_EQ(info.keyFrames.size(), 6u);
 }
 
+// Releasing the engine with files still open ends their builders too (joined, not left running
+// on a port whose locks and events the next start reuses); the totals are the partial ones.
+TEST_F(SlowIndex, ReleaseEndsTheBuildersOfOpenPorts) {
+    const std::string a = Write("a.h64", {.frames = 2000, .gop = 10, .audio = false});
+    const std::string b = Write("b.h64", {.frames = 2000, .gop = 10, .audio = false});
+    ASSERT_EQ(kxOpenFile(0, a.c_str()), 1);
+    WaitForKeyFrames(0, 3);
+    ASSERT_EQ(kxOpenFile(1, b.c_str()), 1);  // waits for port 0's builder
+    const auto t0 = Clock::now();
+    EXPECT_EQ(kxReleaseDirectDraw(), 1);
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(500));
+    for (int32_t port : {0, 1}) {
+        SCOPED_TRACE(port);
+        EXPECT_FALSE(engine::Port(port).indexThread.Held()) << "the builder was joined";
+        EXPECT_LT(engine::GetPortInfo(port).frames, 2000u);
+    }
+}
+
 // Builders run one after another; closing a port whose builder still waits for its turn does not
 // wait for the other port's indexing.
 TEST_F(SlowIndex, ClosingAPortWhoseBuilderWaitsForItsTurnIsImmediate) {
