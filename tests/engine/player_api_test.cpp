@@ -1,6 +1,8 @@
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <thread>
 
 #include "engine/engine.h"
 #include "platform/window.h"
@@ -102,6 +104,25 @@ TEST_F(PlayerApi, StateTableOfAnOpenPort) {
         EXPECT_EQ(Port(0).playMode.load(), c.after);
     }
     Port(0).playMode = M::Stopped;
+}
+
+// A seek by position needs the finished index; while the builder still reads, a playing or paused
+// port refuses it with ERR_STATE and keeps its mode.
+TEST_F(PlayerApi, PositionSeekWhileTheIndexIsBuilt) {
+    hooks.beforeIndexRead = [](uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+    ApplyPlatform();
+    path = Write("long.h64", {.frames = 2000, .gop = 10, .audio = false});
+    ASSERT_EQ(kxOpenFile(0, path.c_str()), 1);
+    ASSERT_FALSE(engine::GetPortInfo(0).indexComplete);
+    for (PlaybackMode mode : {PlaybackMode::Playing, PlaybackMode::Paused}) {
+        SCOPED_TRACE(int(mode));
+        Port(0).playMode = mode;
+        Port(0).lastError = ERR_NONE;
+        EXPECT_EQ(kxSetPlayPosition(0, 0.5f), 0);
+        EXPECT_EQ(kxGetLastError(0), ERR_STATE);
+        EXPECT_EQ(Port(0).playMode.load(), mode);
+    }
+    Port(0).playMode = PlaybackMode::Stopped;
 }
 
 TEST_F(PlayerApi, CallsOnAPortNeverOpenedAndOnAClosedPort) {
