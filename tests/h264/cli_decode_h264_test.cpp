@@ -1,6 +1,7 @@
 // kestrel-cli decode-h264 on I_PCM streams of every recorder picture size, as frames and as field
 // pairs, in both output orders: the printed hashes must be those of the pictures written.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -100,7 +101,8 @@ TEST(CliDecodeH264, PcmStreamsOfEveryRecorderSizeDecodeBitExact) {
     const uint32_t sizes[][2] = {{352, 288}, {176, 144}, {704, 288}, {704, 576}, {320, 240},
                                  {640, 288}, {640, 576}, {320, 288}, {352, 240}, {176, 120},
                                  {704, 240}, {704, 480}, {320, 200}, {640, 240}, {640, 480}};
-    const std::string path = testing::TempDir() + "/kestrel_pcm_stream.264";
+    // per process: several builds may run this test at once on one machine
+    const std::string path = testing::TempDir() + "/kestrel_pcm_stream_" + std::to_string(getpid()) + ".264";
     uint64_t seed = 1;
     for (const auto& sz : sizes) {
         for (bool fields : {false, true}) {

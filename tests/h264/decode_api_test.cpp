@@ -196,10 +196,9 @@ TEST(DecodeApi, PictureCarriesTimeStampSizeCropAndMarkers) {
     EXPECT_EQ(got[1].idr, 0u);
     EXPECT_EQ(got[0].parity_marker, 1u);  // 1 + frame_num mod 2
     EXPECT_EQ(got[1].parity_marker, 2u);
-    ASSERT_NE(got[1].private_data, nullptr);
-    EXPECT_EQ(got[1].private_data->marker, 240u);
-    EXPECT_EQ(got[1].private_data->length, 1u);  // the later message replaced the earlier one
-    EXPECT_EQ(got[1].private_data->data[0], 5);
+    ASSERT_TRUE(got[1].has_private_data);
+    EXPECT_EQ(got[1].private_marker, 240u);
+    EXPECT_EQ(got[1].private_bytes, std::vector<uint8_t>{5});  // the later message replaced the earlier one
     h264dec_destroy(d);
 }
 
@@ -214,10 +213,9 @@ TEST(DecodeApi, PrivateDataAndParityMarkersBeforeAnyMessage) {
     s.Frame(30, 2, 4);
     Decoded d = DecodeAll(s.bytes, Attributes(2, 6));
     ASSERT_EQ(d.pictures.size(), 3u);
-    EXPECT_EQ(d.pictures[0].private_data, nullptr);
-    ASSERT_NE(d.pictures[1].private_data, nullptr);
-    EXPECT_EQ(d.pictures[1].private_data->length, 3u);
-    EXPECT_EQ(std::memcmp(d.pictures[1].private_data->data, "\x07\x08\x09", 3), 0);
+    EXPECT_FALSE(d.pictures[0].has_private_data);
+    ASSERT_TRUE(d.pictures[1].has_private_data);
+    EXPECT_EQ(d.pictures[1].private_bytes, (std::vector<uint8_t>{7, 8, 9}));
     for (const Returned& r : d.pictures) EXPECT_EQ(r.parity_marker, 0u);
 }
 

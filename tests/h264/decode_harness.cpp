@@ -27,7 +27,11 @@ Returned Describe(const H264DecFrame& f) {
     r.parity_marker = f.parity_marker;
     r.buffer_index = f.buffer_index;
     r.timestamp = (uint64_t{f.timestamp_hi} << 32) | f.timestamp_lo;
-    r.private_data = f.private_data;
+    if (f.private_data) {
+        r.has_private_data = true;
+        r.private_marker = f.private_data->marker;
+        r.private_bytes.assign(f.private_data->data, f.private_data->data + f.private_data->length);
+    }
     r.md5 = h264::PictureMd5(f);
     return r;
 }

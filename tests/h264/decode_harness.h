@@ -22,7 +22,11 @@ struct Returned {
     int32_t poc = 0;
     uint32_t damaged = 0, idr = 0, parity_marker = 0, buffer_index = 0;
     uint64_t timestamp = 0;
-    const H264PrivateData* private_data = nullptr;
+    // The private data block as it stood when the picture was returned (the pointer itself is
+    // only valid while the instance lives).
+    bool has_private_data = false;
+    uint32_t private_marker = 0;
+    std::vector<uint8_t> private_bytes;
     std::string md5;
 };
 
