@@ -156,6 +156,10 @@ void MainDialog::BuildControls() {
         if (spec.id == kSnapButton) {
             b->setText(QString::fromUtf8("抓图"));
             b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+            // The layout gives it 20 pixels: small enough type that both characters show.
+            QFont small = b->font();
+            small.setPixelSize(9);
+            b->setFont(small);
         } else {
             b->setIcon(spec.icon);
             b->setIconSize(QSize(16, 16));
@@ -181,6 +185,8 @@ void MainDialog::BuildControls() {
     status_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     status_->setIndent(3);
+    // Opaque, so that the text stays readable over the picture in full screen.
+    status_->setAutoFillBackground(true);
 
     timer_ = new QTimer(this);
     timer_->setObjectName("102");
@@ -206,12 +212,16 @@ KxWindow MainDialog::VideoHandle() const { return video_.window->Handle(); }
 KxWindow MainDialog::messageWindow() const { return dialogWindow_->Handle(); }
 
 void MainDialog::ApplyLayout() {
+    // The rule places every control at every size, full screen included, where the status line
+    // and the separators stay visible along the bottom of the screen; the picture then takes the
+    // whole client area under them.
     const int w = client_->width(), h = client_->height();
+    for (const PlacedControl& c : LayoutControls(w, h))
+        if (QWidget* control = client_->findChild<QWidget*>(ObjectName(c.id))) control->setGeometry(c.rect);
     if (fullScreen_) {
         video_.widget->setGeometry(0, 0, w, h);
-    } else {
-        for (const PlacedControl& c : LayoutControls(w, h))
-            if (QWidget* control = client_->findChild<QWidget*>(ObjectName(c.id))) control->setGeometry(c.rect);
+        status_->raise();
+        for (int id : {kSeparatorLeft, kSeparatorRight}) client_->findChild<QWidget*>(ObjectName(id))->raise();
     }
     video_.window->RefreshGeometry();
     RepaintAll();

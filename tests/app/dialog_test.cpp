@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/control_ids.h"
+#include "app/layout_rule.h"
 #include "app/main_dialog.h"
 #include "app/widget_window.h"
 #include "tests/app/qt_test_app.h"
@@ -493,6 +494,13 @@ TEST_F(DialogTest, FullScreenRoundTripByMenuDoubleClickAndRightClick) {
         EXPECT_EQ(Control(kVideoArea)->geometry(), client->rect());
         for (int id : hidden) EXPECT_FALSE(Control(id)->isVisible()) << id;
         for (int id : {kStatusLine, kSeparatorLeft, kSeparatorRight}) EXPECT_TRUE(Control(id)->isVisible()) << id;
+        // They keep the layout rule's places for the full-screen size, above the picture.
+        for (const PlacedControl& c : LayoutControls(client->width(), client->height())) {
+            if (c.id == kStatusLine || c.id == kSeparatorLeft || c.id == kSeparatorRight) {
+                EXPECT_EQ(Control(c.id)->geometry(), c.rect) << c.id;
+            }
+        }
+        EXPECT_TRUE(Control(kStatusLine)->autoFillBackground());
         // The status line is not refreshed meanwhile.
         lib.Clear();
         Tick();
