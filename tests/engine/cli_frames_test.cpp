@@ -60,6 +60,37 @@ TEST_F(FramesFixture, FrameMd5EqualsTheDirectDecodePictureByPicture) {
     }
 }
 
+TEST(Frames, EveryStreamOfEitherEncoderAndSizeAsTheDirectDecode) {
+    struct Case {
+        const char* name;
+        uint32_t width, height, resolution;
+    };
+    for (const Case c : {Case{"xvid_352x288", 352, 288, 0}, Case{"mpeg4_704x576", 704, 576, 3},
+                         Case{"xvid_704x576", 704, 576, 3}}) {
+        SCOPED_TRACE(c.name);
+        ScratchDir scratch;
+        const std::vector<uint8_t> stream = ReadFileBytes(DataPath(std::string(c.name) + ".m4v"));
+        const std::string path = scratch.File("a.h64");
+        {
+            RecordingWriter w(path);
+            uint32_t frame = 0, stamp = 0;
+            AppendMpeg4Pictures(w, stream, {.resolution = c.resolution}, frame, stamp);
+            ASSERT_TRUE(w.Close());
+        }
+        const std::vector<Picture> direct = DecodeDirectly(stream, DirectFlags(1), c.width, c.height);
+        std::ostringstream expected;
+        expected << "#kestrel-cli framemd5: index, width x height, MD5 of the planes Y, U (Cb), V (Cr)\n";
+        for (size_t i = 0; i < direct.size(); ++i) {
+            engine::Md5 md5;
+            md5.Update(Yuv420p(direct[i], c.width, c.height));
+            expected << i << ", " << c.width << "x" << c.height << ", " << md5.FinishHex() << "\n";
+        }
+        const CliRun r = RunCli("frames " + path + " --framemd5", scratch);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, expected.str());
+    }
+}
+
 TEST_F(FramesFixture, Y4mHoldsTheDecodedPictures) {
     const std::string out = scratch.File("out.y4m");
     const CliRun r = RunCli("frames " + path + " --y4m " + out + " --threads 5", scratch);

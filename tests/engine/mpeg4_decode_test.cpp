@@ -111,13 +111,19 @@ std::vector<uint8_t> ReadGzip(const std::string& path) {
 // unfiltered pictures to within one level per sample; the two decoders round some P-frame
 // predictions differently.
 TEST_F(Mpeg4Decode, WithinOneOfFfmpegsDecode) {
-    for (const char* name : {"mpeg4_352x288", "xvid_352x288"}) {
+    struct Case {
+        const char* name;
+        uint32_t width, height, resolution;
+    };
+    for (const Case c : {Case{"mpeg4_352x288", 352, 288, 0}, Case{"xvid_352x288", 352, 288, 0},
+                         Case{"mpeg4_704x576", 704, 576, 3}, Case{"xvid_704x576", 704, 576, 3}}) {
+        const char* name = c.name;
         SCOPED_TRACE(name);
         std::vector<uint8_t> stream = ReadFileBytes(DataPath(std::string(name) + ".m4v"));
         const std::vector<uint8_t> reference = ReadGzip(DataPath(std::string(name) + ".ffmpeg.yuv.gz"));
-        const size_t frameBytes = 352 * 288 * 3 / 2, luma = 352 * 288;
+        const size_t frameBytes = size_t{c.width} * c.height * 3 / 2, luma = size_t{c.width} * c.height;
         ASSERT_EQ(reference.size() % frameBytes, 0u);
-        const Decoded d = DecodeRecording(Record(name, {{&stream, {}}}), engine::kFastModeThreads);
+        const Decoded d = DecodeRecording(Record(name, {{&stream, {.resolution = c.resolution}}}), engine::kFastModeThreads);
         ASSERT_EQ(d.pictures.size(), reference.size() / frameBytes);
         int worst = 0;
         size_t differing = 0;
