@@ -31,6 +31,8 @@ struct EnginePlatform {
     std::function<bool(Allocation what, size_t bytes)> failAllocation;
     // Called by the index builder before each of its reads (a slow disk, for tests).
     std::function<void(uint64_t offset)> beforeIndexRead;
+    // Called by the frame seek's scan (no complete index) with the offset of each header it reads.
+    std::function<void(uint64_t offset)> beforeScanRead;
 };
 
 // Replaces the platform; refused (false) while the engine is running.

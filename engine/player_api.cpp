@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "engine/api_work.h"
+#include "engine/audio_link.h"
 #include "engine/engine.h"
 #include "engine/open_file.h"
 #include "engine/presentation_port.h"
@@ -167,7 +168,7 @@ int32_t kxCloseSound(int32_t) {
         p.soundPort = false;
         p.audioActive = false;
     }
-    ResetSoundOutput();
+    CloseSoundOutput();
     return 1;
 }
 
