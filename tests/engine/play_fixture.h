@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -70,14 +71,16 @@ struct Frame {
     uint32_t marker = 0;
 };
 
+inline constexpr int64_t kNoAudio = INT64_MIN;
+
 // Frames 0..count-1: numbers from firstNumber, stamps every 40 ms from firstStamp, a key frame
-// every gop, an audio block with each frame's stamp + audioLag (none when audioLag < 0).
+// every gop, an audio block with each frame's stamp + audioLag (none for kNoAudio).
 inline std::vector<Frame> Steady(uint32_t count, uint32_t gop = 10, uint32_t firstNumber = 7000,
                                  uint32_t firstStamp = 50000, int64_t audioLag = 0) {
     std::vector<Frame> f;
     for (uint32_t i = 0; i < count; ++i)
         f.push_back({firstNumber + i, firstStamp + 40 * i, i % gop == 0,
-                     audioLag < 0 ? -1 : int64_t{firstStamp} + 40 * i + audioLag, i});
+                     audioLag == kNoAudio ? -1 : int64_t{firstStamp} + 40 * i + audioLag, i});
     return f;
 }
 

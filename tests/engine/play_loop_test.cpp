@@ -107,7 +107,7 @@ TEST_F(PlayLoop, GapsStepsAndClockJumpsInTheRecording) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<Frame> frames = Steady(12, 50, 7000, 50000, -1);
+        std::vector<Frame> frames = Steady(12, 50, 7000, 50000, kNoAudio);
         for (size_t i = 6; i < frames.size(); ++i) {
             frames[i].stamp = static_cast<uint32_t>(frames[5].stamp + c.stampDelta + 40 * (i - 6));
             frames[i].number = frames[5].number + c.numberDelta + static_cast<uint32_t>(i - 6);
@@ -140,7 +140,7 @@ TEST_F(PlayLoop, LateStampsNeverStallAndNeverInflatePlayedTime) {
     std::vector<Case> cases;
     {
         // A 1.5 s gap (skipped), then video drops back just below the pace base (frame 1's stamp).
-        auto f = Steady(20, 50, 7000, 50000, -1);
+        auto f = Steady(20, 50, 7000, 50000, kNoAudio);
         f[3].stamp = f[2].stamp + 1500;
         f[3].number += 5;
         f[4].stamp = f[3].stamp + 40;
@@ -152,9 +152,9 @@ TEST_F(PlayLoop, LateStampsNeverStallAndNeverInflatePlayedTime) {
         cases.push_back({"video below the base after a skipped gap", f});
     }
     {
-        // Audio 100 ms behind the video, and a video gap that is skipped while audio below the
+        // Audio 300 ms behind the video, and a video gap that is skipped while audio below the
         // pace base is still queued.
-        auto f = Steady(20, 50, 7000, 50000, -100);
+        auto f = Steady(20, 50, 7000, 50000, -300);
         for (size_t i = 2; i < f.size(); ++i) {
             f[i].stamp += 10000;
             f[i].number += 50;
@@ -205,7 +205,7 @@ TEST_F(PlayLoop, AudioIsDueByItsStampAndReachesTheOutputOnlyWhenHeard) {
     // after frame 5 in the file.
     const std::string path = scratch.File("audio.h64");
     {
-        std::vector<Frame> frames = Steady(10, 50, 7000, 50000, -1);
+        std::vector<Frame> frames = Steady(10, 50, 7000, 50000, kNoAudio);
         for (size_t i = 6; i < frames.size(); ++i) frames[i].stamp += 960;
         RecordingWriter w(path);
         for (size_t i = 0; i < frames.size(); ++i) {
@@ -365,6 +365,51 @@ TEST(PlayStepScale, ElapsedTimeBySpeedStep) {
     } cases[] = {{100, 1, 12}, {100, 2, 25}, {100, 3, 50}, {100, 4, 100}, {100, 5, 200},
                  {100, 6, 400}, {100, 7, 800}, {100, 8, 800}, {-100, 1, -12}, {-7, 3, -3}};
     for (const Case& c : cases) EXPECT_EQ(engine::ScaleElapsed(c.elapsed, c.step), c.scaled) << c.elapsed << " at " << c.step;
+}
+
+}  // namespace
+}  // namespace kestrel::testing
+
+namespace kestrel::testing {
+namespace {
+
+// After a packet that gave no picture, its payload heads the video queue. Finding the next packet
+// in it must not take a header whose packet is not queued whole, nor look past the queued bytes.
+TEST_F(PlayLoop, RealignmentTakesOnlyWholeQueuedPackets) {
+    const std::string path = scratch.File("realign.h64");
+    {
+        RecordingWriter w(path);
+        for (uint32_t i = 0; i < 10; ++i) {
+            std::vector<uint8_t> data = Marker(i == 5 ? kNoPicture : i, 64);
+            if (i == 5) {
+                // A header inside the payload that claims far more bytes than are queued.
+                const std::vector<uint8_t> fake = PacketHeaderBytes(1, 0, 0, 1, 0xFFFFF, 999, 123);
+                std::copy(fake.begin(), fake.end(), data.begin() + 24);
+            }
+            VideoFrame v;
+            v.key = i == 0;
+            v.frameNumber = 40 + i;
+            v.stamp = 1000 + 40 * i;
+            v.data = data;
+            w.Video(v);
+            w.AudioBytes(1000 + 40 * i, 168);
+        }
+        ASSERT_TRUE(w.Close());
+    }
+    ASSERT_EQ(engine::InitEngine(), 1);
+    engine::RegisterVideoDecoder(engine::kCodecMpeg4, &MarkedDecoder::Make);
+    ASSERT_EQ(kxOpenFile(0, path.c_str()), 1);
+    ASSERT_TRUE(engine::WaitForIndex(0, 10000));
+    Play();
+    ASSERT_EQ(kxPause(0), 1);
+    MarkedDecoder::Take();
+    ASSERT_EQ(kxSetPlayedFrames(0, 8), 1);
+    EXPECT_EQ(MarkedDecoder::Take(), (std::vector<uint32_t>{0, 1, 2, 3, 4})) << "stopped at the packet without a picture";
+    ASSERT_EQ(kxNext(0), 1);
+    EXPECT_EQ(MarkedDecoder::Take(), std::vector<uint32_t>{6}) << "the next whole packet, not the header inside";
+    EXPECT_LE(Port(0).video.readPos + Port(0).video.bytes, Port(0).video.capacity);
+    ASSERT_EQ(kxNext(0), 1);
+    EXPECT_EQ(MarkedDecoder::Take(), std::vector<uint32_t>{7});
 }
 
 }  // namespace
