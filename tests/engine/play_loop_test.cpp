@@ -162,8 +162,11 @@ TEST_F(PlayLoop, LateStampsNeverStallAndNeverInflatePlayedTime) {
         cases.push_back({"audio below the base after a skipped gap", f});
     }
     {
-        // Audio slightly behind the first key frame: a stamp before the origin of played time.
-        cases.push_back({"audio before the origin", Steady(20, 50, 7000, 50000, -40)});
+        // Audio slightly behind the first key frame, read after it: a stamp before the origin of
+        // played time.
+        auto f = Steady(20, 50, 7000, 50000, -50);
+        f[0].audioStamp = -1;
+        cases.push_back({"audio before the origin", f});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
