@@ -88,7 +88,7 @@ int RunFrames(int argc, char** argv) {
     // The paused port's play thread counts as one port playing; the decoder sees the count asked
     // for instead.
     std::atomic<uint32_t>& playing = engine::TheEngine().playThreadCount;
-    while (playing.load() == 0) platform::SleepMs(1);
+    for (int i = 0; i < 1000 && playing.load() == 0; ++i) platform::SleepMs(1);
     playing = o.threads;
 
     std::FILE* y4m = nullptr;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 
 #include "engine/engine.h"
@@ -19,7 +20,9 @@ inline bool OpenPaused(int32_t port, const char* path, platform::MemoryWindow& w
         return false;
     }
     engine::WaitForIndex(port, platform::kWaitForever);
-    if (kxPlay(port, platform::ToHandle(&window)) != 1 || kxPause(port) != 1) {
+    // Play stops by itself when the first picture cannot be decoded.
+    if (kxPlay(port, platform::ToHandle(&window)) != 1 || kxPause(port) != 1 ||
+        engine::Port(port).playMode.load() != engine::PlaybackMode::Paused) {
         std::fprintf(stderr, "kestrel-cli %s: %s cannot be played\n", command, path);
         return false;
     }

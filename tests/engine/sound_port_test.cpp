@@ -112,5 +112,20 @@ TEST_F(SoundPort, ClosingTheSoundPortsFileResetsTheOutput) {
     EXPECT_TRUE(engine::SoundDeviceMarkedOpen()) << "the device stays open for the next file";
 }
 
+// No sound system to be had: the sound port is still chosen and playback goes on silently.
+TEST_F(SoundPort, WithoutASoundDevicePlaybackGoesOn) {
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    OpenWithAudio(0, 168);
+    Play();
+    ASSERT_EQ(kxOpenSound(0), 1);
+    EXPECT_TRUE(engine::SoundDeviceMarkedOpen()) << "marked open all the same";
+    EXPECT_FALSE(out->device_open());
+    EXPECT_TRUE(Port(0).soundPort.load());
+    MarkedDecoder::Take();
+    for (int i = 0; i < 40; ++i) Tick(5);
+    EXPECT_EQ(MarkedDecoder::Take().size(), 5u) << "frames 1 to 5 in 200 ms";
+    EXPECT_GE(out->counters().sectionsFailed, 1u) << "a full section found no device";
+}
+
 }  // namespace
 }  // namespace kestrel::testing
