@@ -2,7 +2,6 @@
 // the recording's pictures as the player decodes them, by seeking to picture N with
 // kxSetPlayedFrames and stepping with kxNext, as per-picture MD5 digests of the planar Y,
 // U (Cb), V (Cr) picture or as Y4M.
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -87,9 +86,7 @@ int RunFrames(int argc, char** argv) {
     }
     // The paused port's play thread counts as one port playing; the decoder sees the count asked
     // for instead.
-    std::atomic<uint32_t>& playing = engine::TheEngine().playThreadCount;
-    for (int i = 0; i < 1000 && playing.load() == 0; ++i) platform::SleepMs(1);
-    playing = o.threads;
+    engine::TheEngine().playThreadCount = o.threads;
 
     std::FILE* y4m = nullptr;
     int status = 0;

@@ -8,6 +8,7 @@
 #include "engine/engine.h"
 #include "engine/port_info.h"
 #include "kestrel/kx.h"
+#include "platform/thread.h"
 #include "platform/window.h"
 
 namespace kestrel::cli {
@@ -26,6 +27,9 @@ inline bool OpenPaused(int32_t port, const char* path, platform::MemoryWindow& w
         std::fprintf(stderr, "kestrel-cli %s: %s cannot be played\n", command, path);
         return false;
     }
+    // Decoding follows the number of ports playing: let the new play thread count itself first,
+    // so that pictures decode alike from run to run.
+    for (int i = 0; i < 1000 && engine::TheEngine().playThreadCount.load() == 0; ++i) platform::SleepMs(1);
     return true;
 }
 

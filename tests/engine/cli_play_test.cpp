@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "audio/adpcm_codec.h"
+#include "engine/engine.h"
 #include "engine/port_info.h"
 #include "kestrel/kx.h"
 #include "tests/audio/disk_audio.h"
@@ -156,6 +157,8 @@ TEST(CliSnapshot, SavesTheRequestedPicture) {
     ASSERT_TRUE(engine::WaitForIndex(0, 10000));
     ASSERT_EQ(kxPlay(0, nullptr), 1);
     ASSERT_EQ(kxPause(0), 1);
+    // Decoded as with one port playing, as the command does.
+    for (int i = 0; i < 1000 && engine::TheEngine().playThreadCount.load() == 0; ++i) platform::SleepMs(1);
     ASSERT_EQ(kxSetPlayedFrames(0, 4), 1);
     ASSERT_EQ(kxSnapPicture(0, api.c_str()), 1);
     kxCloseFile(0);
