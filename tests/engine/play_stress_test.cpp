@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <thread>
@@ -41,7 +42,7 @@ TEST(PlayStress, SixteenPortsUnderRandomCommands) {
 
     std::vector<platform::MemoryWindow> windows(kPorts);
     std::atomic<bool> stop{false};
-    std::atomic<uint64_t> calls{0};
+    std::atomic<uint64_t> calls{0}, fileEnds{0};
     std::vector<std::atomic<uint64_t>> progress(kDrivers);
     auto drive = [&](int driver) {
         std::mt19937 rng(1234 + driver);
@@ -75,8 +76,7 @@ TEST(PlayStress, SixteenPortsUnderRandomCommands) {
                     kxGetFileTime(port);
                     break;
             }
-            while (windows[static_cast<size_t>(port)].TakeMessage(0)) {
-            }
+            while (windows[static_cast<size_t>(port)].TakeMessage(0)) fileEnds.fetch_add(1);
             calls.fetch_add(1);
             progress[static_cast<size_t>(driver)].fetch_add(1);
             std::this_thread::sleep_for(std::chrono::microseconds(pick(3000)));
@@ -85,6 +85,7 @@ TEST(PlayStress, SixteenPortsUnderRandomCommands) {
     for (int32_t port = 0; port < kPorts; ++port) {
         ASSERT_EQ(kxOpenFile(port, paths[static_cast<size_t>(port) % 2].c_str()), 1);
         ASSERT_EQ(kxPlay(port, platform::ToHandle(&windows[static_cast<size_t>(port)])), 1);
+        kxSetFileEndMsg(port, platform::ToHandle(&windows[static_cast<size_t>(port)]), 1225);
     }
     std::vector<std::thread> drivers;
     for (int d = 0; d < kDrivers; ++d) drivers.emplace_back(drive, d);
@@ -110,6 +111,9 @@ TEST(PlayStress, SixteenPortsUnderRandomCommands) {
     stop = true;
     for (std::thread& t : drivers) t.join();
     EXPECT_GT(calls.load(), 100u);
+    std::printf("%llu commands on %d ports in %.0f s; %llu file-end messages\n",
+                static_cast<unsigned long long>(calls.load()), kPorts, seconds,
+                static_cast<unsigned long long>(fileEnds.load()));
 
     kxCloseSound(0);
     for (int32_t port = 0; port < kPorts; ++port) {
