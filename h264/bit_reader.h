@@ -31,6 +31,13 @@ public:
         return static_cast<uint32_t>((v << (pos_ & 7)) >> 32);
     }
 
+    // At least 57 bits from the position, left-aligned (the hot loops of CAVLC).
+    uint64_t Peek64() const {
+        uint64_t v;
+        std::memcpy(&v, data_ + (pos_ >> 3), 8);
+        return __builtin_bswap64(v) << (pos_ & 7);
+    }
+
     void Skip(uint32_t n) {
         pos_ += n;
         pos_ = pos_ < limit_ ? pos_ : limit_;

@@ -31,6 +31,7 @@ namespace {
 
 void ReleaseAll(H264Dec* d) {
     d->nal_block.Release();
+    d->mb_block.Release();
     d->pool_block.Release();
     d->deint_out_block.Release();
     d->deint_hist_block.Release();
@@ -51,8 +52,15 @@ H264Dec* Create(const H264DecAttributes& a) {
     const size_t picture = d->picture_bytes();
     const size_t nal_capacity = picture + 4096;
     d->buffer_total = 2 * d->buffer_count + 4;
+    // Macroblock layer: two context rows with a spare entry at each end, the unfiltered bottom
+    // rows of two macroblock rows (each line with 16 spare bytes on either side), the work area.
+    const size_t row_entries = d->max_width_mbs + 2;
+    const size_t line_y = 16 * size_t{d->max_width_mbs} + 32, line_c = 8 * size_t{d->max_width_mbs} + 32;
+    const size_t rows_bytes = (2 * row_entries * sizeof(MbInfo) + 63) & ~size_t{63};
+    const size_t lines_bytes = (2 * (line_y + 2 * line_c) + 63) & ~size_t{63};
     bool ok = d->nal_block.Allocate(nal_capacity + kBitReaderPadding) &&
-              d->pool_block.Allocate(picture * d->buffer_total);
+              d->pool_block.Allocate(picture * d->buffer_total) &&
+              d->mb_block.Allocate(rows_bytes + lines_bytes + sizeof(WorkArea));
     if (ok && (d->work_mode & H264DEC_MODE_DEINTERLACE))
         ok = d->deint_out_block.Allocate(picture) && d->deint_hist_block.Allocate(picture);
     if (ok) {
@@ -64,6 +72,24 @@ H264Dec* Create(const H264DecAttributes& a) {
         return nullptr;
     }
     dsp::SelectKernels(d->kernels);
+
+    MbLayer& m = d->mb;
+    uint8_t* p = d->mb_block.data;
+    MbInfo* rows = reinterpret_cast<MbInfo*>(p);
+    m.rows[0] = rows + 1;
+    m.rows[1] = rows + row_entries + 1;
+    p += rows_bytes;
+    for (int r = 0; r < 2; ++r) {
+        m.top_line[r][0] = p + 16;
+        p += line_y;
+        m.top_line[r][1] = p + 16;
+        p += line_c;
+        m.top_line[r][2] = p + 16;
+        p += line_c;
+    }
+    p = d->mb_block.data + rows_bytes + lines_bytes;
+    m.wa = new (p) WorkArea();
+    m.k = &d->kernels;
     d->scanner.Init(d->nal_block.data, static_cast<uint32_t>(nal_capacity));
 
     const size_t luma = size_t{256} * d->max_width_mbs * d->max_height_mbs;

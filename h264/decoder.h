@@ -7,6 +7,7 @@
 #include "h264/dsp/kernel_table.h"
 #include "h264/h264dec.h"
 #include "h264/h264dec_debug.h"
+#include "h264/macroblock.h"
 #include "h264/output_queue.h"
 #include "h264/parameter_sets.h"
 #include "h264/picture.h"
@@ -92,6 +93,10 @@ struct Decoder {
     OutputQueue queue;
 
     dsp::KernelTable kernels{};
+
+    // macroblock layer: context rows, saved edges and the work area
+    AlignedBlock mb_block;
+    MbLayer mb;
 
     // deinterlaced output
     AlignedBlock deint_out_block;   // one picture buffer

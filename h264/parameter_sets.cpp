@@ -151,7 +151,9 @@ uint32_t ParsePps(BitReader& br, const Sps* sps_slots, Pps* p) {
     p->num_ref_idx_l0_active = l0 + 1;
     p->num_ref_idx_l1_active = l1 + 1;
     p->weighted_pred = br.U1();
-    if (br.U(2) != 0) return H264_STATUS_PPS_WEIGHTED_BIPRED;
+    // weighted_bipred_idc concerns B slices only, which are dropped one by one; refusing the
+    // whole set for it would lose the P and I slices of Main-profile streams that set it.
+    br.Skip(2);
     int32_t qp = br.Se();
     if (qp < -26 || qp > 25) return H264_STATUS_PPS_BAD_QP;
     int32_t qs = br.Se();

@@ -70,7 +70,7 @@ struct FrameStore {
     int32_t poc = 0;  // of the frame, or of the lone field
 
     bool output_pending() const { return buffer->output_state == kOutputPending; }
-    bool short_term_bits() const { return is_reference & ~is_long_term; }
+    uint8_t short_term_bits() const { return static_cast<uint8_t>(is_reference & ~is_long_term); }
 };
 
 inline constexpr int kDpbFrameStores = 16;

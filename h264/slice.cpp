@@ -92,6 +92,7 @@ uint32_t Decoder::StartPicture(const SliceHeader& h) {
     cur_marking = h.marking;
     cur_decoded_mbs = 0;
     cur_expected_mbs = h.size_mbs;
+    mb.picture_first_serial = mb.slice_serial + 1;
     return 0;
 }
 

@@ -1,6 +1,6 @@
 // kestrel-cli decode-h264: decodes an H.264 byte stream fed in pieces of random size and prints
-// the MD5 of every returned picture (cropped, planar Y, Cb, Cr) or writes the pictures as raw
-// yuv420p.
+// the MD5 of every returned picture (cropped, planar Y, Cb, Cr), writes the pictures as raw
+// yuv420p, or (--null, for timing) only counts them.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +20,7 @@ struct Options {
     const char* stream = nullptr;
     bool output_order = false;
     bool framemd5 = false;
+    bool null_output = false;
     const char* yuv = nullptr;
     uint64_t seed = 1;
     uint32_t max_piece = 4096;
@@ -29,7 +30,7 @@ struct Options {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: kestrel-cli decode-h264 STREAM [--order decode|output] (--framemd5 | --yuv OUT)\n"
+                 "usage: kestrel-cli decode-h264 STREAM [--order decode|output] (--framemd5 | --yuv OUT | --null)\n"
                  "       [--seed N] [--max-piece BYTES] [--deinterlace] [--log]\n");
     return 2;
 }
@@ -96,6 +97,8 @@ int RunDecodeH264(int argc, char** argv) {
             else if (std::strcmp(v, "decode") != 0) return Usage();
         } else if (a == "--framemd5") {
             o.framemd5 = true;
+        } else if (a == "--null") {
+            o.null_output = true;
         } else if (a == "--yuv") {
             if (!(o.yuv = value())) return Usage();
         } else if (a == "--seed") {
@@ -117,7 +120,7 @@ int RunDecodeH264(int argc, char** argv) {
             return Usage();
         }
     }
-    if (!o.stream || (o.framemd5 == (o.yuv != nullptr))) return Usage();
+    if (!o.stream || int{o.framemd5} + int{o.yuv != nullptr} + int{o.null_output} != 1) return Usage();
 
     std::vector<uint8_t> data;
     if (!ReadFile(o.stream, &data)) {
@@ -172,6 +175,7 @@ int RunDecodeH264(int argc, char** argv) {
         std::fprintf(stderr, "decode-h264: writing the output failed\n");
         return 1;
     }
+    if (o.null_output) std::printf("%u pictures\n", out.count());
     std::fflush(stdout);
     return 0;
 }
@@ -179,7 +183,7 @@ int RunDecodeH264(int argc, char** argv) {
 }  // namespace
 
 KESTREL_CLI_COMMAND(decode_h264, "decode-h264",
-                    "STREAM [--order decode|output] (--framemd5 | --yuv OUT) [--seed N] [--max-piece BYTES]",
+                    "STREAM [--order decode|output] (--framemd5 | --yuv OUT | --null) [--seed N] [--max-piece BYTES]",
                     RunDecodeH264);
 
 }  // namespace kestrel::cli

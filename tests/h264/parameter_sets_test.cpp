@@ -131,7 +131,7 @@ TEST(PictureParameterSet, LimitsAndRejections) {
         {"33 list entries", [](PpsParams& p) { p.num_ref_idx_l0_default = 33; }, H264_STATUS_PPS_BAD_L0_SIZE},
         {"32 list entries", [](PpsParams& p) { p.num_ref_idx_l0_default = 32; }, H264_STATUS_PPS_STORED},
         {"33 list 1 entries", [](PpsParams& p) { p.num_ref_idx_l1_default = 33; }, H264_STATUS_PPS_BAD_L1_SIZE},
-        {"weighted bipred", [](PpsParams& p) { p.weighted_bipred_idc = 1; }, H264_STATUS_PPS_WEIGHTED_BIPRED},
+        {"weighted bipred (B slices only)", [](PpsParams& p) { p.weighted_bipred_idc = 2; }, H264_STATUS_PPS_STORED},
         {"qp -27", [](PpsParams& p) { p.pic_init_qp_minus26 = -27; }, H264_STATUS_PPS_BAD_QP},
         {"qp 25", [](PpsParams& p) { p.pic_init_qp_minus26 = 25; }, H264_STATUS_PPS_STORED},
         {"qp 26", [](PpsParams& p) { p.pic_init_qp_minus26 = 26; }, H264_STATUS_PPS_BAD_QP},

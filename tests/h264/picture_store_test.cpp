@@ -250,6 +250,25 @@ TEST(ReferenceList, FieldsAlternateParityStartingWithTheCurrentOne) {
     EXPECT_EQ(s.List(3, kBottomField, 5, {{0, 3}}), (L{"1b", "2b", "3t", "0t", "0b"}));
 }
 
+TEST(MemoryManagement, SlidingWindowRemovesBothFieldsOfTheOldestFrame) {
+    Store s(2);
+    s.Decode(0, kTopField, {}, true);
+    s.Decode(0, kBottomField);
+    s.Decode(1, kTopField);
+    s.Decode(1, kBottomField);
+    s.Decode(2, kTopField);  // the window is full: frame 0 goes, top and bottom
+    EXPECT_EQ(s.List(2, kBottomField), (L{"1b", "2t", "1t"}));
+    s.Decode(2, kBottomField);
+    s.Decode(3, kTopField);
+    EXPECT_EQ(s.List(3, kBottomField), (L{"2b", "3t", "2t"}));
+    // frames as well: nothing of a frame stays marked once the window has passed it
+    Store f(1);
+    f.Idr();
+    f.Decode(1);
+    EXPECT_EQ(f.List(2, kFrame), (L{"1"}));
+    EXPECT_EQ(f.store().dpb_fill(), 1u);
+}
+
 TEST(ReferenceList, LongTermFieldsFollowByLongTermFrameIdx) {
     Store s(3);
     RefPicMarking long_term;
