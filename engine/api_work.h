@@ -22,7 +22,7 @@ int32_t SnapPicture(int32_t port, const char* bmpPath);
 void ReplacePictureSurface(int32_t port, uint32_t width, uint32_t height);
 // kxOpenSound: make this port the one whose audio is heard.
 int32_t OpenSoundPort(int32_t port);
-// kxCloseSound and closing a sound port: silence the sound output.
+// Closing the sound port's file: take back the queued sound.
 void ResetSoundOutput();
 
 }  // namespace kestrel::engine

@@ -31,6 +31,8 @@ struct EnginePlatform {
     std::function<bool(Allocation what, size_t bytes)> failAllocation;
     // Called by the index builder before each of its reads (a slow disk, for tests).
     std::function<void(uint64_t offset)> beforeIndexRead;
+    // Called by the frame seek's scan (no complete index) with the offset of each header it reads.
+    std::function<void(uint64_t offset)> beforeScanRead;
 };
 
 // Replaces the platform; refused (false) while the engine is running.
@@ -57,7 +59,7 @@ struct Engine {
     std::mutex drawLock;      // every presentation of a picture
 
     bool mpeg4LibraryReady = false;
-    bool audioCodecCreated = false;
+    std::atomic<bool> audioCodecCreated{false};  // opens of different ports may run at once
 
     EnginePlatform platform;
     std::unique_ptr<platform::ThreadTick> defaultTick;
@@ -83,7 +85,8 @@ bool AllocationRefused(Allocation what, size_t bytes);
 
 // Stops and joins the port's index builder.
 void StopIndexBuilder(PlayerPort& port);
-// Re-anchors pacing on the packets at the heads of the queues at the next step.
+// Re-anchors pacing on the packets at the heads of the queues at the next step. The caller holds
+// the port's bufferLock.
 void ResetPacing(PlayerPort& port);
 // Posts the file-end message to the registered window, if any, without waiting.
 void PostFileEnd(int32_t port);

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "engine/api_work.h"
+#include "engine/audio_link.h"
 #include "engine/engine.h"
 #include "engine/open_file.h"
 #include "engine/presentation_port.h"
@@ -15,6 +16,13 @@ bool EnsureEngine(PlayerPort& p) {
     if (TheEngine().engineReady.load() || InitEngine() == 1) return true;
     p.Fail(ERR_DISPLAY);
     return false;
+}
+
+// The pacing fields belong to the play step; a command that restarts pacing waits for the step
+// in progress rather than writing them under it.
+void RestartPacing(PlayerPort& p) {
+    std::lock_guard<std::mutex> hold(p.bufferLock);
+    ResetPacing(p);
 }
 
 int32_t Refuse(PlayerPort& p, int32_t error) {
@@ -106,12 +114,12 @@ int32_t kxPlay(int32_t port, KxWindow window) {
             return 1;
         case PlaybackMode::Paused:
             p.playMode = PlaybackMode::Playing;
-            ResetPacing(p);
+            RestartPacing(p);
             PaintOverlayKey(port);
             return 1;
         case PlaybackMode::Playing:
             p.speedStep = kNormalSpeedStep;
-            ResetPacing(p);
+            RestartPacing(p);
             return 1;
     }
     return 0;
@@ -142,7 +150,7 @@ static int32_t ChangeSpeed(int32_t port, int32_t delta) {
     const uint32_t limit = delta > 0 ? kMaxSpeedStep : kMinSpeedStep;
     if (step == limit) return 0;
     p.speedStep = step + static_cast<uint32_t>(delta);
-    ResetPacing(p);
+    RestartPacing(p);
     return 1;
 }
 
@@ -167,7 +175,7 @@ int32_t kxCloseSound(int32_t) {
         p.soundPort = false;
         p.audioActive = false;
     }
-    ResetSoundOutput();
+    CloseSoundOutput();
     return 1;
 }
 

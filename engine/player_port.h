@@ -120,6 +120,7 @@ struct PlayerPort {
 
     platform::Event stopEvent{platform::Event::Mode::AutoReset};
     platform::Thread playThread;
+    std::atomic<uint32_t> playWakeups{0};  // tick wake-ups of the play thread (tests step by them)
     platform::Thread indexThread;
 
     PacketHeader currentHeader;

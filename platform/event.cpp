@@ -31,6 +31,11 @@ void Event::Pulse() {
     }
 }
 
+uint32_t Event::Waiting() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return waiters_;
+}
+
 bool Event::Wait(uint32_t timeoutMs) {
     std::unique_lock<std::mutex> hold(lock_);
     const uint64_t pulsesAtStart = pulses_;

@@ -27,6 +27,8 @@ public:
     // True when the event was signalled (or pulsed) within timeoutMs; an auto-reset event is
     // cleared by the waiter it releases. A time-out of 0 polls.
     bool Wait(uint32_t timeoutMs = kWaitForever);
+    // Threads blocked in Wait now (tests use it to know that a pulse will find its waiters).
+    uint32_t Waiting();
 
 private:
     const Mode mode_;

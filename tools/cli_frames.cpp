@@ -1,6 +1,7 @@
 // kestrel-cli frames FILE [--from N] [--count K] [--threads T] (--framemd5 | --y4m OUT):
-// the recording's pictures as the engine decodes them, through the port's queues, size checks
-// and decoder, as per-picture MD5 digests of the planar Y, U (Cb), V (Cr) picture or as Y4M.
+// the recording's pictures as the player decodes them, by seeking to picture N with
+// kxSetPlayedFrames and stepping with kxNext, as per-picture MD5 digests of the planar Y,
+// U (Cb), V (Cr) picture or as Y4M.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,11 +10,11 @@
 #include <string>
 
 #include "engine/engine.h"
-#include "engine/frame_walker.h"
 #include "engine/md5.h"
 #include "engine/port_info.h"
 #include "kestrel/kx.h"
 #include "tools/cli_command.h"
+#include "tools/cli_paused_port.h"
 
 namespace kestrel::cli {
 namespace {
@@ -77,43 +78,39 @@ void ForEachPlane(std::span<const uint8_t> picture, uint32_t w, uint32_t h, auto
 int RunFrames(int argc, char** argv) {
     Options o;
     if (!Parse(argc, argv, o)) return Usage();
-    if (kxOpenFile(kPort, o.path) != 1) {
-        std::fprintf(stderr, "kestrel-cli frames: %s: %s\n", o.path, engine::OpenFailureReason(kPort).c_str());
+    platform::MemoryWindow window;
+    if (!OpenPaused(kPort, o.path, window, "frames")) {
+        kxCloseFile(kPort);
         kxReleaseDirectDraw();
         return 1;
     }
-    // No play thread runs in this process; the decoder sees the count asked for.
+    // The paused port's play thread counts as one port playing; the decoder sees the count asked
+    // for instead.
     engine::TheEngine().playThreadCount = o.threads;
 
     std::FILE* y4m = nullptr;
+    int status = 0;
     if (o.y4m != nullptr) {
         y4m = std::strcmp(o.y4m, "-") == 0 ? stdout : std::fopen(o.y4m, "wb");
         if (y4m == nullptr) {
             std::fprintf(stderr, "kestrel-cli frames: cannot write %s: %s\n", o.y4m, std::strerror(errno));
-            kxCloseFile(kPort);
-            kxReleaseDirectDraw();
-            return 1;
+            status = 1;
         }
     } else {
         std::printf("#kestrel-cli framemd5: index, width x height, MD5 of the planes Y, U (Cb), V (Cr)\n");
     }
 
-    int status = 0;
-    engine::FrameWalker walker(kPort);
-    uint32_t index = 0, written = 0, y4mWidth = 0, y4mHeight = 0;
+    const uint32_t total = kxGetFileFrames(kPort);
+    uint32_t index = o.from, written = 0, y4mWidth = 0, y4mHeight = 0;
     engine::Md5 md5;
-    while (written < o.count) {
-        const engine::FrameWalker::Step step = walker.Next();
-        if (step == engine::FrameWalker::Step::End) break;
-        if (step == engine::FrameWalker::Step::Failed) {
-            std::fprintf(stderr, "kestrel-cli frames: out of memory at a picture size change\n");
-            status = 1;
-            break;
-        }
-        if (step != engine::FrameWalker::Step::Picture) continue;
-        if (index++ < o.from) continue;
-        const uint32_t w = walker.Width(), h = walker.Height();
-        const auto picture = walker.Picture();
+    if (status == 0 && o.from <= total && kxSetPlayedFrames(kPort, o.from) != 1) {
+        std::fprintf(stderr, "kestrel-cli frames: cannot seek to picture %u\n", o.from);
+        status = 1;
+    }
+    while (status == 0 && o.from < total && written < o.count) {
+        if (StepPicture(kPort) == NextPicture::End) break;
+        const uint32_t w = engine::Port(kPort).width, h = engine::Port(kPort).height;
+        const auto picture = PausedPicture(kPort);
         if (y4m != nullptr) {
             if (written == 0) {
                 std::fprintf(y4m, "YUV4MPEG2 W%u H%u F25:1 Ip A1:1 C420jpeg\n", w, h);
@@ -121,7 +118,7 @@ int RunFrames(int argc, char** argv) {
                 y4mHeight = h;
             } else if (w != y4mWidth || h != y4mHeight) {
                 std::fprintf(stderr, "kestrel-cli frames: the picture size changes at picture %u; a Y4M file holds one size\n",
-                             index - 1);
+                             index);
                 status = 1;
                 break;
             }
@@ -129,8 +126,9 @@ int RunFrames(int argc, char** argv) {
             ForEachPlane(picture, w, h, [&](std::span<const uint8_t> plane) { std::fwrite(plane.data(), 1, plane.size(), y4m); });
         } else {
             ForEachPlane(picture, w, h, [&](std::span<const uint8_t> plane) { md5.Update(plane); });
-            std::printf("%u, %ux%u, %s\n", index - 1, w, h, md5.FinishHex().c_str());
+            std::printf("%u, %ux%u, %s\n", index, w, h, md5.FinishHex().c_str());
         }
+        ++index;
         ++written;
     }
     if (y4m != nullptr && y4m != stdout && std::fclose(y4m) != 0) {
@@ -138,7 +136,7 @@ int RunFrames(int argc, char** argv) {
         status = 1;
     }
     if (y4m == stdout && std::fflush(stdout) != 0) status = 1;
-    engine::TheEngine().playThreadCount = 0;
+    kxStop(kPort);
     kxCloseFile(kPort);
     kxReleaseDirectDraw();
     return status;
