@@ -13,7 +13,7 @@ namespace kestrel::engine {
 // per-thread error text of a thread it did not start (one that opened a sound device) after that
 // thread has ended. The engine program holds the one list of both.
 #if defined(__SANITIZE_ADDRESS__)
-extern "C" const char* __lsan_default_suppressions() { return "leak:libxvidcore.so\nleak:libSDL2-2.0.so\n"; }
+extern "C" const char* __lsan_default_suppressions() { return "leak:libxvidcore.so\nleak:libSDL2-2.0.so\nleak:libfontconfig.so\n"; }
 #endif
 
 void InitMpeg4Library() {

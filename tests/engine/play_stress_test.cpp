@@ -117,7 +117,9 @@ TEST(PlayStress, SixteenPortsUnderRandomCommands) {
 
     kxCloseSound(0);
     for (int32_t port = 0; port < kPorts; ++port) {
-        if (engine::Port(port).open.load()) EXPECT_EQ(kxCloseFile(port), 1) << port;
+        if (engine::Port(port).open.load()) {
+            EXPECT_EQ(kxCloseFile(port), 1) << port;
+        }
     }
     EXPECT_EQ(engine::TheEngine().playThreadCount.load(), 0u) << "every play thread ended";
     EXPECT_EQ(kxReleaseDirectDraw(), 1);
