@@ -122,7 +122,7 @@ bool CheckPictureSize(int32_t port, const PacketHeader& header) {
     return true;
 }
 
-uint32_t DecodeVideoPacket(int32_t port, const uint8_t* payload, uint32_t length) {
+uint32_t DecodeVideoPacket(int32_t port, const uint8_t* payload, uint32_t length, bool keyFrame) {
     PlayerPort& p = Port(port);
     if (!p.picture || !p.video.buffer || p.codecType >= kVideoCodecSlots) return 0;
     VideoDecoder* decoder = p.decoders[p.codecType].get();
@@ -130,6 +130,7 @@ uint32_t DecodeVideoPacket(int32_t port, const uint8_t* payload, uint32_t length
     const uint32_t threads = TheEngine().playThreadCount.load(std::memory_order_relaxed);
     DecodeRequest request;
     request.payload = {payload, length};
+    request.keyFrame = keyFrame;
     request.picture = {p.picture.get(), p.pictureCapacity};
     request.width = p.width;
     request.height = p.height;

@@ -24,7 +24,7 @@ bool CheckPictureSize(int32_t port, const PacketHeader& header);
 bool SwitchPictureSize(int32_t port, uint32_t width, uint32_t height);
 
 // Decodes one video payload into the picture buffer; the picture's byte count, 0 for none.
-uint32_t DecodeVideoPacket(int32_t port, const uint8_t* payload, uint32_t length);
+uint32_t DecodeVideoPacket(int32_t port, const uint8_t* payload, uint32_t length, bool keyFrame = false);
 
 // Fast mode while five or more ports play.
 inline constexpr uint32_t kFastModeThreads = 5;

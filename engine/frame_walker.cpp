@@ -45,7 +45,7 @@ FrameWalker::Step FrameWalker::Next() {
         if (!CheckPictureSize(port_, h)) return Step::Failed;
         // Only now: a size change moves the queued bytes into a new buffer.
         const uint8_t* payload = p.video.Head() + kHeaderBytes;
-        const uint32_t produced = DecodeVideoPacket(port_, payload, length);
+        const uint32_t produced = DecodeVideoPacket(port_, payload, length, h.IsKeyFrame());
         consume();
         ++packets_;
         return produced != 0 ? Step::Picture : Step::NoPicture;

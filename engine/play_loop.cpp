@@ -196,7 +196,7 @@ StepResult PlayStep(int32_t port, StepFlags f, uint32_t* counter) {
     bool decoded = false;
     if (speed != kMaxSpeedStep || key) {
         // The size check may have moved the queue into a new buffer: take the head again.
-        if (DecodeVideoPacket(port, q.Head(), length) == 0) return StepResult::NoPicture;
+        if (DecodeVideoPacket(port, q.Head(), length, key) == 0) return StepResult::NoPicture;
         decoded = true;
     }
     const uint32_t played = p.playedFrames.load();

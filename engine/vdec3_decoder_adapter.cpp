@@ -5,11 +5,11 @@
 // of it into the picture buffer in the engine's order (Y, V = Cr, U = Cb), so that heights such
 // as 120 or 200 land at the engine's plane offsets and nothing is written past the picture.
 //
-// Key frames carry the recording's four date-time bytes in front of the codec data, and the
-// request does not say which packets are key frames: the adapter takes the frame at offset 4 when
-// a frame word there accounts for exactly the rest of the payload, else the frame at offset 0.
-// A payload without a usable frame word (bit 0 clear, bit 24 set, a length below 8 or beyond the
-// payload) is skipped: the previous picture stays and playback goes on.
+// Key frames carry the recording's four date-time bytes in front of the codec data: the frame
+// of a key packet starts at offset 4, that of any other packet at 0. (The date cannot tell: its
+// bytes may well read as a frame word.) A payload without a usable frame word there (bit 0
+// clear, bit 24 set, a length below 8 or beyond the payload) is skipped: the previous picture
+// stays and playback goes on.
 #include "engine/vdec3_decoder_adapter.h"
 
 #include <cstring>
@@ -43,20 +43,11 @@ public:
   ~Vdec3Decoder() override { table_.destroy(instance_); }
 
   uint32_t Decode(const DecodeRequest& r) override {
-    const uint8_t* data = r.payload.data();
-    const size_t size = r.payload.size();
-    const uint32_t at0 = FrameLength(data, size);
-    const uint32_t at4 = size > 4 ? FrameLength(data + 4, size - 4) : 0;
-    const uint8_t* frame = nullptr;
-    if (at4 != 0 && at4 == size - 4 && at0 != size) {
-      frame = data + 4;
-    } else if (at0 != 0) {
-      frame = data;
-    } else if (at4 != 0) {
-      frame = data + 4;
-    }
+    const size_t skip = r.keyFrame ? 4 : 0;
     const uint32_t picture_bytes = width_ * height_ * 3 / 2;
-    if (frame == nullptr) return picture_bytes;  // damaged: keep the previous picture
+    if (r.payload.size() <= skip) return picture_bytes;  // damaged: keep the previous picture
+    const uint8_t* frame = r.payload.data() + skip;
+    if (FrameLength(frame, r.payload.size() - skip) == 0) return picture_bytes;
     const uint32_t used = table_.decode(instance_, frame, picture_.data(), r.fast ? kVdec3NoPostFilter : 0);
     if (used == 0) return picture_bytes;
     if (r.picture.size() >= picture_bytes) CopyOut(r.picture.data());

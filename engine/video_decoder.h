@@ -26,6 +26,7 @@ struct VideoDecoderConfig {
 
 struct DecodeRequest {
     std::span<const uint8_t> payload;  // the whole packet payload, a key frame's date-time included
+    bool keyFrame = false;             // the packet header's frame kind says key frame
     std::span<uint8_t> picture;        // the port's picture buffer (2 * width * height bytes)
     uint32_t width = 0, height = 0;    // the port's picture size
     bool fast = false;                 // many ports play: skip post-filters (quality = !fast)

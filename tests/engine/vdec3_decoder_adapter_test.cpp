@@ -37,9 +37,10 @@ struct Port {
   Port(int w, int h) : width(w), height(h), picture(2 * static_cast<size_t>(w) * h, 0x80) {
     decoder = kestrel::engine::CreateVdec3VideoDecoder({static_cast<uint32_t>(w), static_cast<uint32_t>(h), 0x601});
   }
-  uint32_t Decode(const std::vector<uint8_t>& payload, bool fast) {
+  uint32_t Decode(const std::vector<uint8_t>& payload, bool fast, bool key = false) {
     DecodeRequest r;
     r.payload = payload;
+    r.keyFrame = key;
     r.picture = picture;
     r.width = static_cast<uint32_t>(width);
     r.height = static_cast<uint32_t>(height);
@@ -73,7 +74,7 @@ TEST(Vdec3DecoderAdapter, PicturesLandInTheEngineLayout) {
         o.inter = i > 0;
         const auto frame = encoder.Encode(vdec3enc::LoadYuv420(kFixtures + c.file, c.width, c.height, i), o);
         // The key frame comes with its date-time in front, the others without.
-        const uint32_t used = port.Decode(i == 0 ? WithDateTime(frame) : frame, fast);
+        const uint32_t used = i == 0 ? port.Decode(WithDateTime(frame), fast, true) : port.Decode(frame, fast);
         EXPECT_EQ(used, frame.size());
         const Picture want = fast ? encoder.reconstruction() : vdec3enc::PostFiltered(encoder.reconstruction(), 6);
         ASSERT_EQ(port.Shown(), EngineLayout(want, c.width, c.height)) << "frame " << i;
@@ -90,7 +91,7 @@ TEST(Vdec3DecoderAdapter, DamagedFramesKeepThePreviousPicture) {
   vdec3enc::FrameOptions o;
   o.q = 9;
   const auto key = encoder.Encode(vdec3enc::LoadYuv420(kFixtures + "testsrc2_176x144_3f.yuv", 176, 144, 0), o);
-  ASSERT_EQ(port.Decode(WithDateTime(key), false), key.size());
+  ASSERT_EQ(port.Decode(WithDateTime(key), false, true), key.size());
   const std::vector<uint8_t> shown = port.Shown();
   o.inter = true;
   const auto next = encoder.Encode(vdec3enc::LoadYuv420(kFixtures + "testsrc2_176x144_3f.yuv", 176, 144, 1), o);
@@ -108,6 +109,25 @@ TEST(Vdec3DecoderAdapter, DamagedFramesKeepThePreviousPicture) {
   // The reference is untouched too: the real next frame still decodes right.
   EXPECT_EQ(port.Decode(next, false), next.size());
   EXPECT_EQ(port.Shown(), EngineLayout(vdec3enc::PostFiltered(encoder.reconstruction(), 9), 176, 144));
+}
+
+TEST(Vdec3DecoderAdapter, KeyFrameDateThatReadsAsAFrameWord) {
+  // Date bytes can look like a frame word announcing exactly the payload's length (a real
+  // recorder date does, for a whole hour of every odd year); the header says key frame, so the
+  // codec data starts after them all the same.
+  vdec3enc::Encoder encoder(176, 144);
+  vdec3enc::FrameOptions o;
+  o.q = 6;
+  const auto frame = encoder.Encode(vdec3enc::LoadYuv420(kFixtures + "testsrc2_176x144_3f.yuv", 176, 144, 0), o);
+  const uint32_t size = static_cast<uint32_t>(frame.size() + 4);
+  std::vector<uint8_t> payload(size);
+  payload[0] = static_cast<uint8_t>((size & 0xFC) | 1);
+  payload[1] = static_cast<uint8_t>(size >> 8);
+  payload[2] = static_cast<uint8_t>((size >> 16) & 3);
+  std::memcpy(payload.data() + 4, frame.data(), frame.size());
+  Port port(176, 144);
+  EXPECT_EQ(port.Decode(payload, false, true), frame.size());
+  EXPECT_EQ(port.Shown(), EngineLayout(vdec3enc::PostFiltered(encoder.reconstruction(), 6), 176, 144));
 }
 
 TEST(Vdec3DecoderAdapter, FlatFrameGivesAUniformPicture) {
