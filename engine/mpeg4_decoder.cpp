@@ -8,15 +8,6 @@
 
 namespace kestrel::engine {
 
-// Sanitizer builds: xvidcore keeps a few small blocks of every process (two of 64 bytes, however
-// many decoders come and go) through pointers the leak checker cannot follow; SDL keeps its
-// per-thread error text of a thread it did not start (one that opened a sound device) after that
-// thread has ended; fontconfig, under the player's Qt, keeps its caches to the end. The engine,
-// linked into every program, holds the one list.
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" const char* __lsan_default_suppressions() { return "leak:libxvidcore.so\nleak:libSDL2-2.0.so\nleak:libfontconfig.so\n"; }
-#endif
-
 void InitMpeg4Library() {
     xvid_gbl_init_t init;
     std::memset(&init, 0, sizeof init);
