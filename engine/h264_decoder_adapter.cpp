@@ -4,12 +4,14 @@
 // 120 or 200 are coded as 128 or 208 rows with cropping, and a smaller instance would refuse
 // every parameter set of the stream.
 //
-// A payload is handed over whole (a key frame's four date-time bytes too: they sit before the
-// first start code, or at the end of the previous unit, after its last macroblock). The decoder
-// returns as soon as a picture is ready and keeps the rest of the input pending; the adapter
-// calls again without new input until it asks for more, so that no byte of a payload is lost,
-// and shows the last picture returned. Planes are copied one by one into the engine's order
-// (Y, then Cr, then Cb), cropped, within the port's picture.
+// A packet holds one access unit (a picture, or one field of a pair). It is handed over whole
+// as the end of a unit, so that its picture comes out with it rather than with the next packet:
+// what the port shows after a packet, a seek or a single step is that packet's picture. A key
+// frame's four date-time bytes come before its first start code and are passed over. The
+// decoder returns as soon as a picture is ready and keeps the rest of the input pending; the
+// adapter calls again without new input until it asks for more, so that no byte of a payload is
+// lost, and shows the last picture returned. Planes are copied one by one into the engine's
+// order (Y, then Cr, then Cb), cropped, within the port's picture.
 #include "engine/h264_decoder_adapter.h"
 
 #include <algorithm>
@@ -29,7 +31,7 @@ public:
     uint32_t Decode(const DecodeRequest& r) override {
         const uint8_t* data = r.payload.data();
         const uint32_t size = static_cast<uint32_t>(r.payload.size());
-        const uint32_t flags = size == 0 ? H264DEC_FLAG_FLUSH : 0;
+        const uint32_t flags = size == 0 ? H264DEC_FLAG_FLUSH : H264DEC_FLAG_END_OF_UNIT;
         H264DecFrame frame;
         bool shown = false;
         int32_t result = h264dec_decode(instance_, size ? data : nullptr, size, 0, 0, &frame, flags);

@@ -175,6 +175,7 @@ int32_t h264dec_decode(H264Dec* d, const uint8_t* data, uint32_t length, uint32_
         d->input_size = length;
         d->input_pos = 0;
         d->end_of_stream = false;
+        d->end_of_unit_pending = (flags & H264DEC_FLAG_END_OF_UNIT) != 0;
     }
     const bool flush = !new_input && (flags & H264DEC_FLAG_FLUSH);
     d->timestamp = (uint64_t{timestamp_hi} << 32) | timestamp_lo;
@@ -204,6 +205,17 @@ int32_t h264dec_decode(H264Dec* d, const uint8_t* data, uint32_t length, uint32_
     }
     d->input = nullptr;
     d->input_size = d->input_pos = 0;
+    if (d->end_of_unit_pending) {
+        // Complete the unit's last NAL unit as the next start code would, finish its picture,
+        // and look for a start code again (a container's own bytes may come before it).
+        d->end_of_unit_pending = false;
+        bool complete = false;
+        d->scanner.Scan(kTerminator, kTerminator + 4, &complete);
+        if (complete && d->scanner.unit_size() >= 3) d->ProcessNalUnit(d->scanner.unit(), d->scanner.unit_size());
+        d->FinishPicture(true);
+        d->scanner.Restart();
+    }
+    if ((flags & H264DEC_FLAG_END_OF_UNIT) && d->TakeOutput(frame)) return H264DEC_PICTURE;
     if (!flush) return H264DEC_NEED_INPUT;
 
     if (!d->end_of_stream) {

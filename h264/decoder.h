@@ -60,6 +60,7 @@ struct Decoder {
     uint32_t input_size = 0;
     uint32_t input_pos = 0;
     bool end_of_stream = false;
+    bool end_of_unit_pending = false;  // the pending input ends an access unit
     uint64_t timestamp = 0;
     StartCodeScanner scanner;
     AlignedBlock nal_block;

@@ -73,7 +73,16 @@ enum {
     H264DEC_BAD_ARGUMENT = -3,   // null instance or frame record; nothing done
 };
 
-enum { H264DEC_FLAG_FLUSH = 0x01 };
+enum {
+    H264DEC_FLAG_FLUSH = 0x01,
+    // The new input ends an access unit (a container that stores one picture, or one field, per
+    // packet): once it is used up, its last NAL unit is complete and its picture is finished,
+    // so the picture comes out with its own input instead of with the next one; bytes before
+    // the next start code are then ignored. Calls with this flag and no new input also return
+    // pictures still queued before asking for more. Without it, a picture is finished when the
+    // next one begins.
+    H264DEC_FLAG_END_OF_UNIT = 0x02,
+};
 
 // Null when attributes is null or memory runs out.
 H264Dec* h264dec_create(const H264DecAttributes* attributes);

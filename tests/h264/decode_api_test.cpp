@@ -76,6 +76,39 @@ TEST(DecodeApi, FrameIsReturnedWhenTheStartCodeAfterTheNextFramesFirstSliceArriv
     h264dec_destroy(d);
 }
 
+TEST(DecodeApi, EndOfUnitReturnsEachPictureWithItsOwnInput) {
+    PcmStream s = FourFrames();
+    std::vector<size_t> starts;
+    for (size_t i = 0; i + 3 < s.bytes.size(); ++i)
+        if (s.bytes[i] == 0 && s.bytes[i + 1] == 0 && s.bytes[i + 2] == 0 && s.bytes[i + 3] == 1) starts.push_back(i);
+    ASSERT_EQ(starts.size(), 6u);
+    starts.push_back(s.bytes.size());
+    H264DecAttributes a = Attributes(2, 6);
+    H264Dec* d = h264dec_create(&a);
+    H264DecFrame f;
+    // Units: the parameter sets with frame 0, then one frame each; a container's own bytes (a
+    // date-time) come before the second unit's start code and are passed over.
+    std::vector<uint8_t> first(s.bytes.begin(), s.bytes.begin() + static_cast<long>(starts[3]));
+    EXPECT_EQ(h264dec_decode(d, first.data(), static_cast<uint32_t>(first.size()), 0, 0, &f, H264DEC_FLAG_END_OF_UNIT),
+              H264DEC_PICTURE);
+    EXPECT_EQ(f.y[0], 10);
+    EXPECT_EQ(f.damaged, 0u);
+    EXPECT_EQ(h264dec_decode(d, nullptr, 0, 0, 0, &f, H264DEC_FLAG_END_OF_UNIT), H264DEC_NEED_INPUT);
+    const uint8_t tags[] = {20, 30, 40};
+    for (int k = 0; k < 3; ++k) {
+        std::vector<uint8_t> unit = {0x7A, 0xD6, 0x84, 0xCC};
+        unit.insert(unit.end(), s.bytes.begin() + static_cast<long>(starts[3 + k]),
+                    s.bytes.begin() + static_cast<long>(starts[4 + k]));
+        EXPECT_EQ(h264dec_decode(d, unit.data(), static_cast<uint32_t>(unit.size()), 0, 0, &f, H264DEC_FLAG_END_OF_UNIT),
+                  H264DEC_PICTURE)
+            << k;
+        EXPECT_EQ(f.y[0], tags[k]);
+        EXPECT_EQ(h264dec_decode(d, nullptr, 0, 0, 0, &f, H264DEC_FLAG_END_OF_UNIT), H264DEC_NEED_INPUT);
+    }
+    EXPECT_EQ(h264dec_decode(d, nullptr, 0, 0, 0, &f, H264DEC_FLAG_FLUSH), H264DEC_END_OF_STREAM) << "nothing held back";
+    h264dec_destroy(d);
+}
+
 TEST(DecodeApi, PendingInputIsConsumedByCallsWithoutInputAndDroppedByNewInput) {
     PcmStream s = FourFrames();
     const uint32_t n = static_cast<uint32_t>(s.bytes.size());
