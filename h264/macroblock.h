@@ -149,6 +149,19 @@ void ReconstructIntra(MbLayer& m);
 // it in the picture.
 void FinishMacroblock(MbLayer& m);
 
+// Adds the residual of one chroma plane (0 Cb, 1 Cr) to its prediction in the work area: the
+// transform where AC levels were coded, a constant where only the DC was.
+inline void AddChromaResidual(MbLayer& m, int plane) {
+    WorkArea& wa = *m.wa;
+    uint8_t* base = plane == 0 ? wa.Cb() : wa.Cr();
+    for (int b = 0; b < 4; ++b) {
+        int16_t* c = wa.coef_c[plane] + 16 * b;
+        uint8_t* dst = base + (b >> 1) * 4 * WorkArea::kCStride + (b & 1) * 4;
+        if (m.cur->nnz_c[plane][b]) m.k->idct4x4_add(dst, WorkArea::kCStride, c);
+        else if (c[0]) m.k->idct4x4_dc_add(dst, WorkArea::kCStride, c);
+    }
+}
+
 // The 4x4 blocks in decoding order (clause 6.4.3): column and row in blocks.
 inline constexpr uint8_t kBlockX[16] = {0, 1, 0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 2, 3};
 inline constexpr uint8_t kBlockY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};

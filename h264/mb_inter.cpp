@@ -367,15 +367,8 @@ void ReconstructInter(MbLayer& m, bool skip) {
         }
     }
     if (m.cbp >> 4) {
-        for (int p = 0; p < 2; ++p) {
-            uint8_t* base = p == 0 ? wa.Cb() : wa.Cr();
-            for (int b = 0; b < 4; ++b) {
-                int16_t* c = wa.coef_c[p] + 16 * b;
-                uint8_t* dst = base + (b >> 1) * 4 * WorkArea::kCStride + (b & 1) * 4;
-                if (cur.nnz_c[p][b]) k.idct4x4_add(dst, WorkArea::kCStride, c);
-                else if (c[0]) k.idct4x4_dc_add(dst, WorkArea::kCStride, c);
-            }
-        }
+        AddChromaResidual(m, 0);
+        AddChromaResidual(m, 1);
     }
 }
 

@@ -93,13 +93,7 @@ void ReconstructIntra(MbLayer& m) {
     for (int p = 0; p < 2; ++p) {
         uint8_t* base = p == 0 ? wa.Cb() : wa.Cr();
         k.intra_chroma[cmode](base, WorkArea::kCStride);
-        if ((m.cbp >> 4) == 0) continue;
-        for (int bb = 0; bb < 4; ++bb) {
-            int16_t* coef = wa.coef_c[p] + 16 * bb;
-            uint8_t* dst = base + (bb >> 1) * 4 * WorkArea::kCStride + (bb & 1) * 4;
-            if (cur.nnz_c[p][bb]) k.idct4x4_add(dst, WorkArea::kCStride, coef);
-            else if (coef[0]) k.idct4x4_dc_add(dst, WorkArea::kCStride, coef);
-        }
+        if (m.cbp >> 4) AddChromaResidual(m, p);
     }
 }
 

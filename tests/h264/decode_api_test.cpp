@@ -11,6 +11,14 @@ namespace kestrel::test {
 namespace {
 
 // SPS, PPS and an IDR followed by three P frames (I_PCM), 2x2 macroblocks.
+// Byte offsets of the four-byte start codes of a stream.
+std::vector<size_t> StartCodes(const std::vector<uint8_t>& bytes) {
+    std::vector<size_t> starts;
+    for (size_t i = 0; i + 3 < bytes.size(); ++i)
+        if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 0 && bytes[i + 3] == 1) starts.push_back(i);
+    return starts;
+}
+
 PcmStream FourFrames() {
     PcmStream s;
     s.Headers();
@@ -59,10 +67,8 @@ TEST(DecodeApi, InputSplitAtAnyByteDecodesLikeTheWhole) {
 
 TEST(DecodeApi, FrameIsReturnedWhenTheStartCodeAfterTheNextFramesFirstSliceArrives) {
     PcmStream s = FourFrames();
-    // Byte offsets of the start codes: SPS, PPS, then one slice per frame.
-    std::vector<size_t> starts;
-    for (size_t i = 0; i + 3 < s.bytes.size(); ++i)
-        if (s.bytes[i] == 0 && s.bytes[i + 1] == 0 && s.bytes[i + 2] == 0 && s.bytes[i + 3] == 1) starts.push_back(i);
+    // Start codes: SPS, PPS, then one slice per frame.
+    const std::vector<size_t> starts = StartCodes(s.bytes);
     ASSERT_EQ(starts.size(), 6u);
     H264DecAttributes a = Attributes(2, 6);
     H264Dec* d = h264dec_create(&a);
@@ -78,9 +84,7 @@ TEST(DecodeApi, FrameIsReturnedWhenTheStartCodeAfterTheNextFramesFirstSliceArriv
 
 TEST(DecodeApi, EndOfUnitReturnsEachPictureWithItsOwnInput) {
     PcmStream s = FourFrames();
-    std::vector<size_t> starts;
-    for (size_t i = 0; i + 3 < s.bytes.size(); ++i)
-        if (s.bytes[i] == 0 && s.bytes[i + 1] == 0 && s.bytes[i + 2] == 0 && s.bytes[i + 3] == 1) starts.push_back(i);
+    std::vector<size_t> starts = StartCodes(s.bytes);
     ASSERT_EQ(starts.size(), 6u);
     starts.push_back(s.bytes.size());
     H264DecAttributes a = Attributes(2, 6);
