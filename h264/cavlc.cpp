@@ -236,36 +236,6 @@ const uint8_t kChromaQp[52] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 1
                                18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 29, 30, 31, 32, 32, 33,
                                34, 34, 35, 35, 36, 36, 37, 37, 37, 38, 38, 38, 39, 39, 39, 39};
 
-namespace {
-// LevelScale v of clause 8.5.9 as one row: for m = qp % 6 the factor of a position whose
-// coordinates are both even is kScaleRow[m], mixed kScaleRow[m + 2], both odd kScaleRow[m + 4].
-constexpr uint8_t kScaleRow[10] = {10, 11, 13, 14, 16, 18, 20, 23, 25, 29};
-// 0 both even, 1 mixed, 2 both odd, by raster position.
-constexpr uint8_t kPositionClass[16] = {0, 1, 0, 1, 1, 2, 1, 2, 0, 1, 0, 1, 1, 2, 1, 2};
-
-constexpr std::array<std::array<int32_t, 16>, 52> MakeDequant() {
-    std::array<std::array<int32_t, 16>, 52> t{};
-    for (int qp = 0; qp < 52; ++qp)
-        for (int p = 0; p < 16; ++p) t[qp][p] = kScaleRow[qp % 6 + 2 * kPositionClass[p]] << (qp / 6);
-    return t;
-}
-constexpr auto kDequantTable = MakeDequant();
-}  // namespace
-
-// Plain array for the declaration in the header.
-const int32_t kDequant4x4[52][16] = {
-#define ROW(q) {kDequantTable[q][0], kDequantTable[q][1], kDequantTable[q][2], kDequantTable[q][3],     \
-                kDequantTable[q][4], kDequantTable[q][5], kDequantTable[q][6], kDequantTable[q][7],     \
-                kDequantTable[q][8], kDequantTable[q][9], kDequantTable[q][10], kDequantTable[q][11],   \
-                kDequantTable[q][12], kDequantTable[q][13], kDequantTable[q][14], kDequantTable[q][15]}
-    ROW(0),  ROW(1),  ROW(2),  ROW(3),  ROW(4),  ROW(5),  ROW(6),  ROW(7),  ROW(8),  ROW(9),  ROW(10),
-    ROW(11), ROW(12), ROW(13), ROW(14), ROW(15), ROW(16), ROW(17), ROW(18), ROW(19), ROW(20), ROW(21),
-    ROW(22), ROW(23), ROW(24), ROW(25), ROW(26), ROW(27), ROW(28), ROW(29), ROW(30), ROW(31), ROW(32),
-    ROW(33), ROW(34), ROW(35), ROW(36), ROW(37), ROW(38), ROW(39), ROW(40), ROW(41), ROW(42), ROW(43),
-    ROW(44), ROW(45), ROW(46), ROW(47), ROW(48), ROW(49), ROW(50), ROW(51),
-#undef ROW
-};
-
 int ReadResidualBlock(BitReader& br, const ResidualBlock& b, int16_t* coef) {
     Window win(br);
     const uint32_t token = ReadCoeffToken(win, b.nc);

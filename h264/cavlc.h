@@ -1,6 +1,7 @@
 // CAVLC residual decoding (ITU-T H.264 clause 9.2) and the fixed tables of the macroblock layer.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "h264/bit_reader.h"
@@ -36,7 +37,16 @@ extern const uint8_t kCbpInter[64];
 extern const uint8_t kChromaQp[52];
 
 // Dequantisation of 4x4 blocks with flat scaling: kDequant4x4[qp][raster position] =
-// LevelScale4x4(qp % 6, i, j) / 16 << (qp / 6) (clause 8.5.12.1, exact for every qp).
-extern const int32_t kDequant4x4[52][16];
+// LevelScale4x4(qp % 6, i, j) / 16 << (qp / 6) (clause 8.5.12.1, exact for every qp). LevelScale v
+// of clause 8.5.9 is one row: for m = qp % 6 the factor of a position whose coordinates are
+// both even is row[m], mixed row[m + 2], both odd row[m + 4].
+inline constexpr auto kDequant4x4 = [] {
+    constexpr uint8_t kScaleRow[10] = {10, 11, 13, 14, 16, 18, 20, 23, 25, 29};
+    constexpr uint8_t kPositionClass[16] = {0, 1, 0, 1, 1, 2, 1, 2, 0, 1, 0, 1, 1, 2, 1, 2};
+    std::array<std::array<int32_t, 16>, 52> t{};
+    for (int qp = 0; qp < 52; ++qp)
+        for (int p = 0; p < 16; ++p) t[qp][p] = kScaleRow[qp % 6 + 2 * kPositionClass[p]] << (qp / 6);
+    return t;
+}();
 
 }  // namespace kestrel::h264

@@ -91,7 +91,7 @@ struct MbLayer {
 
     // ---- picture
     Picture* pic = nullptr;
-    uint32_t width_mbs = 0, height_mbs = 0, size_mbs = 0;
+    uint32_t width_mbs = 0;
     int pic_w = 0, pic_h = 0;  // luma samples of the picture being decoded (a field's own rows)
     bool field = false;
     bool bottom = false;
@@ -148,6 +148,13 @@ void ReconstructIntra(MbLayer& m);
 // Saves the unfiltered edges, filters the macroblock (unless the slice disables it) and stores
 // it in the picture.
 void FinishMacroblock(MbLayer& m);
+
+// Adds the residual of a luma 4x4 block with nnz levels (at least one) to its prediction: a
+// block whose single level is the DC adds a constant.
+inline void AddLumaBlock(const dsp::KernelTable& k, uint8_t* dst, int16_t* coef, int nnz) {
+    if (nnz == 1 && coef[0] != 0) k.idct4x4_dc_add(dst, WorkArea::kYStride, coef);
+    else k.idct4x4_add(dst, WorkArea::kYStride, coef);
+}
 
 // Adds the residual of one chroma plane (0 Cb, 1 Cr) to its prediction in the work area: the
 // transform where AC levels were coded, a constant where only the DC was.

@@ -360,10 +360,7 @@ void ReconstructInter(MbLayer& m, bool skip) {
             const int r = kBlockRaster[blk];
             const int n = cur.nnz[r];
             if (n == 0) continue;
-            int16_t* c = wa.coef + 16 * blk;
-            uint8_t* dst = y + kBlockY[blk] * 4 * WorkArea::kYStride + kBlockX[blk] * 4;
-            if (n == 1 && c[0] != 0) k.idct4x4_dc_add(dst, WorkArea::kYStride, c);
-            else k.idct4x4_add(dst, WorkArea::kYStride, c);
+            AddLumaBlock(k, y + kBlockY[blk] * 4 * WorkArea::kYStride + kBlockX[blk] * 4, wa.coef + 16 * blk, n);
         }
     }
     if (m.cbp >> 4) {

@@ -33,12 +33,6 @@ void FillBorder(MbLayer& m) {
     }
 }
 
-// A block with a single level at the DC position adds a constant.
-inline void AddLumaBlock(const KernelTable& k, uint8_t* dst, int16_t* c, int nnz) {
-    if (nnz == 1 && c[0] != 0) k.idct4x4_dc_add(dst, WorkArea::kYStride, c);
-    else k.idct4x4_add(dst, WorkArea::kYStride, c);
-}
-
 }  // namespace
 
 void ReconstructIntra(MbLayer& m) {

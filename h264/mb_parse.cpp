@@ -51,7 +51,7 @@ void FillIntraModeCache(MbLayer& m) {
     for (int x = 0; x < 4; ++x) c[CacheIndex(x, -1)] = b ? m.top->i4[12 + x] : -1;
 }
 
-uint32_t ParseIntraModes(MbLayer& m, BitReader& br) {
+void ParseIntraModes(MbLayer& m, BitReader& br) {
     FillIntraModeCache(m);
     int8_t* c = m.i4_cache;
     for (int blk = 0; blk < 16; ++blk) {
@@ -71,7 +71,6 @@ uint32_t ParseIntraModes(MbLayer& m, BitReader& br) {
         c[i] = static_cast<int8_t>(mode);
         m.cur->i4[4 * y + x] = static_cast<int8_t>(mode);
     }
-    return 0;
 }
 
 // ref_idx_l0 as te(v); indices wrap into the 32 entries a list can hold.
@@ -125,7 +124,7 @@ uint32_t ParseResidual(MbLayer& m, BitReader& br, bool intra16) {
     WorkArea& wa = *m.wa;
     MbInfo& cur = *m.cur;
     uint8_t* nc = m.nnz_cache;
-    const int32_t* scale = kDequant4x4[m.qp];
+    const int32_t* scale = kDequant4x4[m.qp].data();
     const uint8_t luma_cbp = m.cbp & 15;
 
     if (intra16) {
@@ -136,7 +135,6 @@ uint32_t ParseResidual(MbLayer& m, BitReader& br, bool intra16) {
     }
     if (luma_cbp == 0) {
         std::memset(cur.nnz, 0, 16);
-        for (int r = 0; r < 4; ++r) std::memset(nc + CacheIndex(0, r), 0, 4);
     } else {
         const ResidualBlock ac = {0, intra16 ? 1 : 0, intra16 ? 15 : 16, m.scan, scale};
         for (int blk = 0; blk < 16; ++blk) {
@@ -169,7 +167,7 @@ uint32_t ParseResidual(MbLayer& m, BitReader& br, bool intra16) {
         std::memset(cur.nnz_c, 0, sizeof(cur.nnz_c));
         return 0;
     }
-    const ResidualBlock ac = {0, 1, 15, m.scan, kDequant4x4[m.qpc]};
+    const ResidualBlock ac = {0, 1, 15, m.scan, kDequant4x4[m.qpc].data()};
     for (int p = 0; p < 2; ++p) {
         uint8_t* cc = m.nnz_c_cache[p];
         for (int b = 0; b < 4; ++b) {

@@ -11,8 +11,6 @@ namespace {
 void SetUpSlice(MbLayer& m, const SliceHeader& h, const Pps& pps, Picture* pic, Picture* const* ref_list) {
     m.pic = pic;
     m.width_mbs = h.width_mbs;
-    m.height_mbs = h.height_mbs;
-    m.size_mbs = h.size_mbs;
     m.pic_w = static_cast<int>(h.width_mbs) * 16;
     m.pic_h = static_cast<int>(h.height_mbs) * 16;
     m.field = h.structure != kFrame;
@@ -26,10 +24,10 @@ void SetUpSlice(MbLayer& m, const SliceHeader& h, const Pps& pps, Picture* pic, 
     m.weighted = m.p_slice && h.weighted;
     if (m.weighted) {
         bool any = false;
+        const int denom[3] = {static_cast<int>(h.luma_log2_denom), static_cast<int>(h.chroma_log2_denom),
+                              static_cast<int>(h.chroma_log2_denom)};
         for (uint32_t i = 0; i < 32; ++i) {
             const WeightEntry& w = h.weights[i < h.num_ref_idx_active ? i : 0];
-            const int denom[3] = {static_cast<int>(h.luma_log2_denom), static_cast<int>(h.chroma_log2_denom),
-                                  static_cast<int>(h.chroma_log2_denom)};
             bool plain = true;
             for (int c = 0; c < 3; ++c) {
                 m.weight[i][c] = {w.weight[c], w.offset[c], denom[c]};

@@ -46,12 +46,16 @@ void File::Close() {
     fd_ = -1;
 }
 
-int64_t File::Read(void* buffer, size_t size) {
-    if (fd_ < 0) return -1;
+namespace {
+
+// Reads until `size` bytes, the end of the file or an error; `read_some(out, count, done)`
+// is one system call. Bytes already read are reported even when a later call fails.
+template <typename ReadSome>
+int64_t ReadFully(void* buffer, size_t size, ReadSome read_some) {
     auto* out = static_cast<unsigned char*>(buffer);
     size_t done = 0;
     while (done < size) {
-        ssize_t n = ::read(fd_, out + done, size - done);
+        const ssize_t n = read_some(out + done, size - done, done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return done > 0 ? static_cast<int64_t>(done) : -1;
@@ -62,20 +66,18 @@ int64_t File::Read(void* buffer, size_t size) {
     return static_cast<int64_t>(done);
 }
 
+}  // namespace
+
+int64_t File::Read(void* buffer, size_t size) {
+    if (fd_ < 0) return -1;
+    return ReadFully(buffer, size, [this](unsigned char* out, size_t count, size_t) { return ::read(fd_, out, count); });
+}
+
 int64_t File::ReadAt(int64_t offset, void* buffer, size_t size) const {
     if (fd_ < 0 || offset < 0) return -1;
-    auto* out = static_cast<unsigned char*>(buffer);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return done > 0 ? static_cast<int64_t>(done) : -1;
-        }
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<int64_t>(done);
+    return ReadFully(buffer, size, [this, offset](unsigned char* out, size_t count, size_t done) {
+        return ::pread(fd_, out, count, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    });
 }
 
 int64_t File::Seek(int64_t offset, Origin origin) {
